@@ -1,0 +1,14 @@
+// Windows error and exception codes as one line of text.
+#pragma once
+
+#include <cstdint>
+
+#include "base/fixed_string.h"
+
+namespace ps {
+
+// 0xFFFFFFFF stands for the calling thread's last error.
+_fixedString<250>& systemErrorText(_fixedString<250>& out, uint32_t code);
+_fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code);
+
+}  // namespace ps
