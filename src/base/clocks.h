@@ -23,7 +23,10 @@ struct _tickTimer {
 
 // Local time minus UTC in seconds; -1 until first worked out.
 extern int32_t localOffsetSeconds;
+// Corrects localOffsetSeconds (when apply is true) from the local time of now.
 void updateLocalOffset(bool apply);
+// The same, for a given instant in seconds since 1970 instead of now.
+void updateLocalOffsetAt(int64_t now, bool apply);
 
 struct _wallClock {
   int64_t seconds;

@@ -11,4 +11,10 @@ namespace ps {
 _fixedString<250>& systemErrorText(_fixedString<250>& out, uint32_t code);
 _fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code);
 
+// Test seam: the message lookup both functions call, with FormatMessageA's
+// arguments and result. Null restores FormatMessageA.
+typedef uint32_t (*messageLookupFunction)(uint32_t flags, const void* source, uint32_t code,
+                                          uint32_t language, char* buffer, uint32_t size);
+void setMessageLookup(messageLookupFunction lookup);
+
 }  // namespace ps

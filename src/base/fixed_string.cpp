@@ -1,5 +1,6 @@
 #include "base/fixed_string.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 
@@ -7,6 +8,10 @@ namespace ps {
 
 int formatBounded(char* buffer, int capacity, const char* format, ...) {
   if (!buffer || capacity <= 0) return -1;
+  if (!format) {
+    buffer[0] = 0;
+    return -1;
+  }
   va_list args;
   va_start(args, format);
   int wanted = vsnprintf(buffer, (size_t)capacity, format, args);
@@ -16,6 +21,14 @@ int formatBounded(char* buffer, int capacity, const char* format, ...) {
     return -1;
   }
   return wanted < capacity ? wanted : capacity - 1;
+}
+
+int parseIntClamped(const char* text) {
+  if (!text) return 0;
+  long long value = strtoll(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return (int)value;
 }
 
 }  // namespace ps

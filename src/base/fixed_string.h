@@ -17,6 +17,9 @@ int formatBounded(char* buffer, int capacity, const char* format, ...)
 
 inline char upperChar(char c) { return (char)toupper((unsigned char)c); }
 
+// atoi with the result held to the int range instead of wrapping.
+int parseIntClamped(const char* text);
+
 template <int N>
 struct _fixedString {
   static_assert(N > 0 && N < 65535, "capacity must fit the 16-bit length");
@@ -68,8 +71,8 @@ struct _fixedString {
     if (sourceLength == 0 && width == 0) return;
     int room = N - length;
     int c = sourceLength < room ? sourceLength : room;
-    int absWidth = width < 0 ? -width : width;
-    int pad = (absWidth < room ? absWidth : room) - c;
+    long long absWidth = width < 0 ? -(long long)width : width;
+    int pad = (absWidth < room ? (int)absWidth : room) - c;
     if (pad > 0 && width < 0) appendBlanks(pad);
     if (c > 0) append(source, c);
     if (pad > 0 && width > 0) appendBlanks(pad);
@@ -156,7 +159,7 @@ struct _fixedString {
   int find(const _fixedString& needle, int start = 0) const {
     if (start < 0) start = 0;
     int n = needle.length;
-    if (n == 0 || start + n > length) return -1;
+    if (n == 0 || start > length - n) return -1;
     if (n == length) return compareNoCase(needle) == 0 ? 0 : -1;
     _fixedString hay = *this;
     _fixedString pattern = needle;
@@ -176,6 +179,8 @@ struct _fixedString {
   }
 
   int find(const char* needle, int start = 0) const {
+    // A needle longer than the capacity cannot be in here; cut, it could match wrongly.
+    if (needle && strlen(needle) > (size_t)N) return -1;
     _fixedString pattern;
     pattern.assign(needle);
     return find(pattern, start);
@@ -224,6 +229,7 @@ struct _fixedString {
 
   // Cuts out every case-ignoring occurrence, searching on from each cut.
   void removeAll(const char* needle) {
+    if (!needle || strlen(needle) > (size_t)N) return;
     _fixedString pattern;
     pattern.assign(needle);
     if (pattern.length == 0) return;
@@ -278,7 +284,8 @@ struct _fixedString {
   }
 
   // Reads "3.60", "2,5", "1,234.5" or "1.234,5"; one to six fraction
-  // characters count, more or none leave the integer part alone.
+  // characters count, more or none leave the integer part alone. A leading
+  // minus applies to the fraction too.
   float toFloat() const {
     _fixedString copy = *this;
     char decimal = '.', thousands = ',';
@@ -288,15 +295,18 @@ struct _fixedString {
     }
     copy.removeCharNoCase(thousands);
     int d = copy.findLastChar(decimal);
-    if (d < 0) return (float)atoi(text);
+    if (d < 0) return (float)parseIntClamped(text);
     _fixedString integer = copy.left(d);
-    float whole = (float)atoi(integer.text);
+    float whole = (float)parseIntClamped(integer.text);
     copy.remove(0, d + 1);
-    int fraction = atoi(copy.text);
+    int fraction = parseIntClamped(copy.text);
     int k = copy.length;
     static const float divisors[] = {10.0f, 100.0f, 1000.0f, 10000.0f, 100000.0f, 1000000.0f};
     if (k < 1 || k > 6) return whole;
-    return whole + (float)fraction / divisors[k - 1];
+    float part = (float)fraction / divisors[k - 1];
+    int sign = 0;
+    while (sign < integer.length && isspace((unsigned char)integer.text[sign])) ++sign;
+    return sign < integer.length && integer.text[sign] == '-' ? whole - part : whole + part;
   }
 
  private:

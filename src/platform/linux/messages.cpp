@@ -1,0 +1,90 @@
+// Last error per thread and the system's message texts for the Linux build.
+#include <cstring>
+
+#include "platform/windows_api.h"
+
+namespace ps {
+
+namespace {
+
+thread_local DWORD lastError = 0;
+
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
+
+struct systemMessage {
+  DWORD code;
+  const char* text;
+};
+
+// The Windows English texts of the codes this layer can produce, with the
+// line end that Windows keeps on every message.
+const systemMessage systemMessages[] = {
+    {0, "The operation completed successfully.\r\n"},
+    {1, "Incorrect function.\r\n"},
+    {2, "The system cannot find the file specified.\r\n"},
+    {3, "The system cannot find the path specified.\r\n"},
+    {4, "The system cannot open the file.\r\n"},
+    {5, "Access is denied.\r\n"},
+    {6, "The handle is invalid.\r\n"},
+    {8, "Not enough memory resources are available to process this command.\r\n"},
+    {13, "The data is invalid.\r\n"},
+    {14, "Not enough memory resources are available to complete this operation.\r\n"},
+    {50, "The request is not supported.\r\n"},
+    {87, "The parameter is incorrect.\r\n"},
+    {122, "The data area passed to a system call is too small.\r\n"},
+    {126, "The specified module could not be found.\r\n"},
+    {127, "The specified procedure could not be found.\r\n"},
+    {234, "More data is available.\r\n"},
+    {259, "No more data is available.\r\n"},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
+    {1168, "Element not found.\r\n"},
+};
+
+const char* findSystemMessage(DWORD code) {
+  for (const systemMessage& entry : systemMessages)
+    if (entry.code == code) return entry.text;
+  return nullptr;
+}
+
+}  // namespace
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD code) { lastError = code; }
+
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, char* buffer,
+                     DWORD size, void* arguments) {
+  (void)source;
+  (void)languageId;
+  // Only caller-owned buffers are supported.
+  if (!buffer || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // Linux has no module message tables (ntdll's among them): a module
+  // lookup finds nothing unless the system table is asked as well.
+  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM)) {
+    SetLastError((flags & FORMAT_MESSAGE_FROM_HMODULE) ? ERROR_MR_MID_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const char* text = findSystemMessage(messageId);
+  if (!text) {
+    SetLastError(ERROR_MR_MID_NOT_FOUND);
+    return 0;
+  }
+  // Inserts are filled only from arguments; without them the call fails.
+  if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && !arguments && strchr(text, '%')) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t length = strlen(text);
+  if (length + 1 > size) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  memcpy(buffer, text, length + 1);
+  return (DWORD)length;
+}
+
+}  // namespace ps
