@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite:
+# the optimised build, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the runner under ThreadSanitizer, and a short
+# run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+configure() {  # build dir, extra cmake arguments...
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DPS_BUILD_TESTS=ON "$@" >/dev/null
+}
+
+echo "== Optimised build"
+configure build-test -DCMAKE_BUILD_TYPE=Release
+ninja -C build-test -j2
+ctest --test-dir build-test --output-on-failure -j2
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+configure build-asan -DCMAKE_BUILD_TYPE=Release -DPS_SANITIZE=address,undefined
+ninja -C build-asan -j2
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j2
+
+echo "== ThreadSanitizer (worker threads and runner)"
+configure build-tsan -DCMAKE_BUILD_TYPE=Release -DPS_SANITIZE=thread
+ninja -C build-tsan -j2 bench_tests e2e_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L 'bench|e2e' -R "${PS_TSAN_TESTS:-Worker|Runner|SingleSpeed}"
+
+echo "== Fuzz targets"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DPS_BUILD_TESTS=OFF -DPS_BUILD_FUZZERS=ON \
+  -DPS_SANITIZE=address,undefined >/dev/null
+ninja -C build-fuzz -j2
+for target in build-fuzz/*_fuzz; do
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  log=$(mktemp)
+  [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
+  if ! "$target" -max_total_time="${PS_FUZZ_SECONDS:-5}" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "$name found a crash; the input is kept in the working directory."
+    exit 1
+  fi
+  echo "$name: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') runs, no crash"
+  rm -rf "$corpus" "$log"
+done
