@@ -1,0 +1,253 @@
+#include "machine/cpu_name.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include "base/error_text.h"
+#include "machine/smbios.h"
+#include "platform/windows_api.h"
+
+namespace ps {
+
+namespace {
+
+constexpr int nameBufferBytes = 256;
+constexpr int nameBufferUnits = nameBufferBytes / 2;
+constexpr int maxTopologyTries = 16;
+
+// Clamped instead of undefined when a forged name gives a huge clock.
+int32_t truncateToInt32(double value) {
+  if (!(value > (double)INT32_MIN)) return value != value ? 0 : INT32_MIN;
+  if (value >= (double)INT32_MAX) return INT32_MAX;
+  return (int32_t)value;
+}
+
+// atoi without undefined behaviour on overflow: the value is clamped.
+int32_t parseInt(const char* text) {
+  long long value = strtoll(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return (int32_t)value;
+}
+
+// Half away from zero, in double precision.
+int64_t roundHalfAway(double x) { return (int64_t)(x < 0 ? x - 0.5 : x + 0.5); }
+
+void appendError(_cpuInfo& info, const char* text) { info.errorText.append(text); }
+
+void appendSystemError(_cpuInfo& info, const char* prefix, uint32_t code) {
+  _fixedString<250> message;
+  systemErrorText(message, code);
+  info.errorText.append(prefix);
+  info.errorText.append(message);
+  info.errorText.append("\n");
+}
+
+bool readProcessorName(_fixedString<250>& out) {
+  _fixedStringW<250> keyPath;
+  keyPath.assign("Hardware\\Description\\System\\CentralProcessor\\0");
+  _fixedStringW<250> valueName;
+  valueName.assign("ProcessorNameString");
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<LPCWSTR>(keyPath.text), 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return false;
+  uint16_t units[nameBufferUnits] = {};
+  DWORD bytes = nameBufferBytes;
+  DWORD type = 0;
+  LSTATUS status = RegQueryValueExW(key, reinterpret_cast<LPCWSTR>(valueName.text), nullptr, &type,
+                                    reinterpret_cast<BYTE*>(units), &bytes);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return false;
+  // A value that fills the buffer has no NUL: stop at the buffer's end.
+  int count = (int)(bytes / 2);
+  if (count > nameBufferUnits) count = nameBufferUnits;
+  char narrow[nameBufferUnits + 1];
+  int n = 0;
+  while (n < count && units[n] != 0) {
+    narrow[n] = (char)(units[n] & 0xFF);
+    ++n;
+  }
+  narrow[n] = 0;
+  out.assign(narrow);
+  return true;
+}
+
+// Logical processors and cores of the calling thread's processor group.
+void readTopology(_cpuInfo& info) {
+  int32_t logical = 0;
+  int32_t cores = 0;
+  DWORD length = 0;
+  SYSTEM_LOGICAL_PROCESSOR_INFORMATION* buffer = nullptr;
+  BOOL ok = GetLogicalProcessorInformation(nullptr, &length);
+  uint32_t error = ok ? 0 : GetLastError();
+  // The size can grow between calls; a bounded number of tries avoids a hang.
+  for (int tries = 0; !ok && error == ERROR_INSUFFICIENT_BUFFER && tries < maxTopologyTries; ++tries) {
+    free(buffer);
+    buffer = (SYSTEM_LOGICAL_PROCESSOR_INFORMATION*)malloc(length > 0 ? length : 1);
+    if (!buffer) break;
+    ok = GetLogicalProcessorInformation(buffer, &length);
+    error = ok ? 0 : GetLastError();
+  }
+  if (ok) {
+    size_t records = buffer ? length / sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION) : 0;
+    for (size_t i = 0; i < records; ++i) {
+      if (buffer[i].Relationship != RelationProcessorCore) continue;
+      ++cores;
+      logical += countBits(buffer[i].ProcessorMask);
+    }
+  } else if (error == ERROR_INSUFFICIENT_BUFFER && !buffer) {
+    appendError(info, "Allocation failure\n");
+  } else {
+    appendSystemError(info, "GetLogicalProcessorInformation() ", error);
+  }
+  free(buffer);
+  info.coreCount = logical;
+  info.coreCountHW = cores;
+}
+
+}  // namespace
+
+int countBits(uint64_t mask) {
+  int bits = 0;
+  for (; mask; mask &= mask - 1) ++bits;
+  return bits;
+}
+
+int64_t mhzFromName(const _fixedString<250>& description) {
+  _fixedString<250> work = description;
+  int at = work.find("@");
+  if (at >= 0) {
+    work.remove(0, at + 1);
+    int ghz = work.find("GHz");
+    if (ghz >= 0) work.setLength((int16_t)ghz);
+    work.trim();
+    return truncateToInt32((double)(work.toFloat() * 1000.0f));
+  }
+  int mhz = work.find("Mhz");
+  if (mhz >= 0) {
+    work.setLength((int16_t)mhz);
+    int space = work.findLastChar(' ');
+    if (space > 0) work.remove(0, space + 1);
+    return parseInt(work.text);
+  }
+  return -1;
+}
+
+// Rows 10 and 11: drop " <n>-Core Processor" or " <n>-Cores". Without a
+// blank before the pattern the name is left alone.
+static void removeCoreSuffix(_fixedString<250>& name, const char* pattern, int patternLength) {
+  int p = name.find(pattern);
+  if (p < 0) return;
+  int s = name.findLastChar(' ', p);
+  if (s < 0) return;
+  name.remove(s, p - s);
+  name.remove(s, patternLength);
+}
+
+_fixedString<250> shortCpuName(const _fixedString<250>& description) {
+  _fixedString<250> name = description;
+  int p = name.find("@");
+  if (p >= 0) name.setLength((int16_t)p);
+  p = name.find("Mhz");
+  if (p >= 0) {
+    name.setLength((int16_t)p);
+    int space = name.findLastChar(' ');
+    if (space > 0) name.setLength((int16_t)space);
+  }
+  p = name.find("Intel(R) Core(TM)");
+  if (p >= 0) name.remove(0, p + 17);
+  p = name.find("Intel(R) Xeon(R)");
+  if (p >= 0) {
+    name.remove(0, p + 16);
+    name.removeAll("Gold ");
+    name.removeAll("Platinum ");
+  }
+  p = name.find("Intel Xeon ");
+  if (p >= 0) {
+    name.remove(0, p + 11);
+    name.removeAll("Gold ");
+    name.removeAll("Platinum ");
+  }
+  p = name.find("Intel(R)");
+  if (p >= 0) name.remove(0, p + 8);
+  p = name.find("AMD Ryzen Threadripper");
+  if (p >= 0) {
+    name.remove(0, p + 22);
+    name.removeAll("PRO ");
+  }
+  p = name.find("AMD Ryzen");
+  if (p >= 0) {
+    // Keeps the model: "AMD Ryzen 9 5950X" loses everything before " 5950X".
+    int s = name.findCharNoCase(' ', p + 10);
+    if (s >= 0) name.remove(0, s);
+  }
+  p = name.find("AMD EPYC ");
+  if (p >= 0) {
+    name.remove(0, p);
+    name.remove(0, 9);
+  }
+  removeCoreSuffix(name, "-Core Processor", 15);
+  removeCoreSuffix(name, "-Cores", 6);
+  name.trim();
+  if (name.endsWithNoCase("CPU")) name.setLength((int16_t)(name.length - 3));
+  if (name.startsWithNoCase("CPU")) name.remove(0, 3);
+  name.trim();
+  if (name.find("Apple") >= 0) {
+    name.removeAll("Apple");
+    name.trim();
+  }
+  return name;
+}
+
+// Half-way between the clock in the name and the firmware maximum (capped at
+// 2.3 times the name's clock); a further thread of a core counts 0.3.
+int64_t summedMhz(int64_t mhzLabel, int64_t mhzMax, int64_t mhzCurrent, int32_t coreCount,
+                  int32_t coreCountHW) {
+  float f = 0.0f;
+  if (mhzMax >= 1) {
+    f = (float)(mhzLabel >= 1 ? mhzLabel : mhzMax);
+    int64_t r = roundHalfAway((double)(f * 2.3f));
+    int64_t t = mhzMax < r ? mhzMax : r;
+    f = f + (float)roundHalfAway((double)(((float)t - f) * 0.5f));
+  } else {
+    int64_t base = mhzLabel >= 1 ? mhzLabel : (mhzCurrent > 0 ? mhzCurrent : 0);
+    f = (float)base * 1.4f;
+  }
+  if (coreCount < 1) return 1;
+  float summed = (float)coreCountHW * f + (float)(coreCount - coreCountHW) * f * 0.3f;
+  int64_t result = truncateToInt32((double)summed);
+  return result < 1 ? 1 : result;
+}
+
+void analyseCpuName(_cpuInfo& info) {
+  info.mhzLabel = -1;
+  info.mhzCurrent = -1;
+  info.mhzInfo = -1;
+  info.mhzMax = -1;
+
+  _fixedString<250> description;
+  if (readProcessorName(description))
+    info.cpuDescription = description;
+  else
+    appendError(info, "Could not get ProcessorNameString\n");
+
+  _smbiosInfo firmware = readSmbios();
+  if (firmware.valid) {
+    info.mhzMax = firmware.cpuMaxMHz;
+    info.mhzCurrent = firmware.cpuCurrentMHz;
+  }
+  if (firmware.errorText.isNotEmpty()) {
+    info.errorText.append(firmware.errorText);
+    info.errorText.append("\n");
+  }
+
+  readTopology(info);
+
+  info.mhzLabel = mhzFromName(info.cpuDescription);
+  info.cpuName = shortCpuName(info.cpuDescription);
+  info.hyperthreading = info.coreCount > info.coreCountHW;
+  info.mhzSummed = summedMhz(info.mhzLabel, info.mhzMax, info.mhzCurrent, info.coreCount, info.coreCountHW);
+}
+
+}  // namespace ps
