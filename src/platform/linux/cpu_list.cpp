@@ -1,0 +1,216 @@
+#include "platform/linux/cpu_list.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "platform/linux/system_root.h"
+
+namespace ps {
+namespace linuxLayer {
+
+namespace {
+
+bool parseCpuNumber(const std::string& text, size_t* pos, int* value) {
+  size_t i = *pos;
+  long long number = 0;
+  const size_t start = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    number = number * 10 + (text[i] - '0');
+    if (number > kMaxCpuNumber) return false;
+    ++i;
+  }
+  if (i == start) return false;
+  *pos = i;
+  *value = static_cast<int>(number);
+  return true;
+}
+
+// Keeps only the CPUs of `narrower`; data that would leave nothing is
+// inconsistent (a process always runs somewhere) and is ignored.
+void narrowTo(std::vector<int>* cpus, const std::vector<int>& narrower) {
+  std::vector<int> both = intersectCpus(*cpus, narrower);
+  if (!both.empty()) cpus->swap(both);
+}
+
+struct directoryScan {
+  std::vector<int> cpus;
+};
+
+void collectCpuDirectory(const char* name, void* context) {
+  if (std::strncmp(name, "cpu", 3) != 0) return;
+  const std::string digits(name + 3);
+  // "cpu" followed by a canonical decimal number only (not cpufreq, cpuidle).
+  if (digits.empty() || (digits.size() > 1 && digits[0] == '0')) return;
+  size_t pos = 0;
+  int cpu = 0;
+  if (!parseCpuNumber(digits, &pos, &cpu) || pos != digits.size()) return;
+  static_cast<directoryScan*>(context)->cpus.push_back(cpu);
+}
+
+std::vector<int> readOnlineCpus() {
+  std::string text;
+  std::vector<int> cpus;
+  if (readSystemFile("sys/devices/system/cpu/online", kSmallFileCap, &text) == 0 &&
+      parseCpuList(text, &cpus))
+    return cpus;
+
+  directoryScan scan;
+  listSystemDirectory("sys/devices/system/cpu", collectCpuDirectory, &scan);
+  for (const int cpu : scan.cpus) {
+    // cpu0 often has no "online" file: it cannot be taken offline.
+    const std::string path = "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/online";
+    if (readSystemFile(path.c_str(), kSmallFileCap, &text) == 0 && trimmed(text) == "0") continue;
+    cpus.push_back(cpu);
+  }
+  std::sort(cpus.begin(), cpus.end());
+  cpus.erase(std::unique(cpus.begin(), cpus.end()), cpus.end());
+  return cpus;
+}
+
+bool readAllowedCpus(std::vector<int>* cpus) {
+  std::string status;
+  if (readSystemFile("proc/self/status", kSmallFileCap, &status) != 0) return false;
+  static const char kKey[] = "Cpus_allowed_list:";
+  size_t line = 0;
+  while (line < status.size()) {
+    size_t end = status.find('\n', line);
+    if (end == std::string::npos) end = status.size();
+    if (status.compare(line, sizeof(kKey) - 1, kKey) == 0) {
+      const size_t value = line + sizeof(kKey) - 1;
+      return parseCpuList(status.substr(value, end - value), cpus);
+    }
+    line = end + 1;
+  }
+  return false;
+}
+
+// Mount points in proc/mounts escape blanks and backslashes as \ooo.
+std::string unescapeMountField(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      const char a = field[i + 1], b = field[i + 2], c = field[i + 3];
+      if (a >= '0' && a <= '3' && b >= '0' && b <= '7' && c >= '0' && c <= '7') {
+        out += static_cast<char>((a - '0') * 64 + (b - '0') * 8 + (c - '0'));
+        i += 3;
+        continue;
+      }
+    }
+    out += field[i];
+  }
+  return out;
+}
+
+bool hasOption(const std::string& options, const char* wanted) {
+  size_t start = 0;
+  while (start <= options.size()) {
+    size_t end = options.find(',', start);
+    if (end == std::string::npos) end = options.size();
+    if (options.compare(start, end - start, wanted) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool tryCpusetFile(const std::string& path, std::vector<int>* cpus) {
+  std::string text;
+  return readSystemFile(path.c_str(), kSmallFileCap, &text) == 0 && parseCpuList(text, cpus);
+}
+
+// The effective CPUs of the process's cpuset cgroup (v1 or v2), found through
+// proc/self/cpuset and the mount table. The kernel already keeps the affinity
+// inside it; this matters where proc/self/status is not there to say so.
+bool readCgroupCpus(std::vector<int>* cpus) {
+  std::string cgroup;
+  if (readSystemFile("proc/self/cpuset", kSmallFileCap, &cgroup) != 0) return false;
+  cgroup = trimmed(cgroup);
+  if (cgroup.empty() || cgroup[0] != '/' || cgroup.find("/..") != std::string::npos) return false;
+  if (cgroup == "/") cgroup.clear();
+
+  std::string mounts;
+  if (readSystemLines("proc/mounts", kCpuinfoCap, &mounts) != 0) return false;
+  size_t line = 0;
+  while (line < mounts.size()) {
+    size_t end = mounts.find('\n', line);
+    if (end == std::string::npos) end = mounts.size();
+    char device[256], mountPoint[1024], type[64], options[1024];
+    const std::string text = mounts.substr(line, end - line);
+    line = end + 1;
+    if (std::sscanf(text.c_str(), "%255s %1023s %63s %1023s", device, mountPoint, type, options) != 4)
+      continue;
+    const std::string base = unescapeMountField(mountPoint) + cgroup;
+    if (base.find("/..") != std::string::npos) continue;
+    if (std::strcmp(type, "cgroup2") == 0) {
+      if (tryCpusetFile(base + "/cpuset.cpus.effective", cpus)) return true;
+    } else if (std::strcmp(type, "cgroup") == 0 && hasOption(options, "cpuset")) {
+      if (tryCpusetFile(base + "/cpuset.effective_cpus", cpus)) return true;
+      if (tryCpusetFile(base + "/cpuset.cpus", cpus)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool parseCpuList(const std::string& text, std::vector<int>* cpus) {
+  const std::string list = trimmed(text);
+  std::vector<int> result;
+  size_t pos = 0;
+  if (list.empty()) return false;
+  for (;;) {
+    int first = 0;
+    if (!parseCpuNumber(list, &pos, &first)) return false;
+    int last = first;
+    if (pos < list.size() && list[pos] == '-') {
+      ++pos;
+      if (!parseCpuNumber(list, &pos, &last) || last < first) return false;
+    }
+    for (int cpu = first; cpu <= last; ++cpu) result.push_back(cpu);
+    if (pos == list.size()) break;
+    if (list[pos] != ',') return false;
+    ++pos;
+  }
+  std::sort(result.begin(), result.end());
+  result.erase(std::unique(result.begin(), result.end()), result.end());
+  cpus->swap(result);
+  return true;
+}
+
+std::vector<int> intersectCpus(const std::vector<int>& a, const std::vector<int>& b) {
+  std::vector<int> both;
+  std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(both));
+  return both;
+}
+
+int processorList::groupSize(int group) const {
+  if (group < 0 || group >= groupCount()) return 0;
+  return std::min(kGroupSize, count() - group * kGroupSize);
+}
+
+int processorList::logicalOf(int cpu) const {
+  const auto it = std::lower_bound(cpus.begin(), cpus.end(), cpu);
+  if (it == cpus.end() || *it != cpu) return -1;
+  return static_cast<int>(it - cpus.begin());
+}
+
+processorList readProcessorList() {
+  processorList list;
+  list.cpus = readOnlineCpus();
+  if (list.cpus.empty() && isRealRoot()) {
+    // No sysfs (some containers): the C library's count is all there is.
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    for (long cpu = 0; cpu < online && cpu <= kMaxCpuNumber; ++cpu)
+      list.cpus.push_back(static_cast<int>(cpu));
+  }
+  std::vector<int> narrower;
+  if (readAllowedCpus(&narrower)) narrowTo(&list.cpus, narrower);
+  if (readCgroupCpus(&narrower)) narrowTo(&list.cpus, narrower);
+  return list;
+}
+
+}  // namespace linuxLayer
+}  // namespace ps

@@ -1,0 +1,26 @@
+// The performance-counter view of the processors' clocks, in the forms that
+// HKEY_PERFORMANCE_TEXT and HKEY_PERFORMANCE_DATA give on Windows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/windows_api.h"
+
+namespace ps {
+namespace linuxLayer {
+
+constexpr DWORD kProcessorInformationIndex = 1846;
+constexpr DWORD kProcessorFrequencyIndex = 1848;
+constexpr DWORD kProcessorPerformanceIndex = 1850;
+
+// The "Counter" value: index and English name pairs as NUL-terminated UTF-16
+// strings, closed by an empty string.
+std::vector<BYTE> counterNameTable();
+
+// The data block for a value name of object indexes ("1846", "238 1846",
+// "Global"); objects this layer does not know are left out.
+std::vector<BYTE> performanceDataBlock(const std::string& valueName);
+
+}  // namespace linuxLayer
+}  // namespace ps

@@ -1,0 +1,154 @@
+#include "platform/linux/system_root.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace ps {
+
+namespace {
+
+std::mutex rootMutex;
+std::string systemRoot = "/";
+
+}  // namespace
+
+void setSystemRoot(const char* dir) {
+  std::lock_guard<std::mutex> lock(rootMutex);
+  systemRoot = (dir == nullptr || dir[0] == '\0') ? "/" : dir;
+  // A root of "dir/" and "dir" name the same tree; keep one form.
+  while (systemRoot.size() > 1 && systemRoot.back() == '/') systemRoot.pop_back();
+}
+
+namespace linuxLayer {
+
+std::string rootedPath(const char* path) {
+  std::string full;
+  {
+    std::lock_guard<std::mutex> lock(rootMutex);
+    full = systemRoot;
+  }
+  if (full.back() != '/') full += '/';
+  while (*path == '/') ++path;
+  full += path;
+  return full;
+}
+
+bool isRealRoot() {
+  std::lock_guard<std::mutex> lock(rootMutex);
+  return systemRoot == "/";
+}
+
+namespace {
+
+int readCapped(const char* path, size_t cap, bool keepHead, std::string* out) {
+  out->clear();
+  const std::string full = rootedPath(path);
+  const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  // sysfs reports a size of 4096 for every file and procfs 0, so read to the
+  // end instead of trusting the size; one byte past the cap tells "too big".
+  char chunk[8192];
+  int result = 0;
+  for (;;) {
+    const size_t room = cap + 1 - out->size();
+    const ssize_t got = ::read(fd, chunk, room < sizeof(chunk) ? room : sizeof(chunk));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      result = errno;
+      break;
+    }
+    if (got == 0) break;
+    out->append(chunk, static_cast<size_t>(got));
+    if (out->size() > cap) {
+      result = EFBIG;
+      break;
+    }
+  }
+  ::close(fd);
+  if (result == EFBIG && keepHead) {
+    out->resize(cap);
+    const size_t lastLine = out->rfind('\n');
+    out->resize(lastLine == std::string::npos ? 0 : lastLine + 1);
+    return 0;
+  }
+  if (result != 0) out->clear();
+  return result;
+}
+
+}  // namespace
+
+int readSystemFile(const char* path, size_t cap, std::string* out) {
+  return readCapped(path, cap, false, out);
+}
+
+int readSystemLines(const char* path, size_t cap, std::string* out) {
+  return readCapped(path, cap, true, out);
+}
+
+int listSystemDirectory(const char* path, void (*onName)(const char* name, void* context),
+                        void* context) {
+  const std::string full = rootedPath(path);
+  DIR* dir = ::opendir(full.c_str());
+  if (dir == nullptr) return errno;
+  while (const dirent* entry = ::readdir(dir)) onName(entry->d_name, context);
+  ::closedir(dir);
+  return 0;
+}
+
+std::string trimmed(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t' || text[begin] == '\n' ||
+                         text[begin] == '\r'))
+    ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\n' ||
+                         text[end - 1] == '\r' || text[end - 1] == '\0'))
+    --end;
+  return text.substr(begin, end - begin);
+}
+
+bool parseUnsigned(const std::string& text, unsigned long long limit, unsigned long long* value) {
+  const std::string digits = trimmed(text);
+  if (digits.empty() || digits.size() > 19) return false;
+  unsigned long long result = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (result > limit) return false;
+  *value = result;
+  return true;
+}
+
+bool readUnsignedFile(const char* path, unsigned long long limit, unsigned long long* value) {
+  std::string text;
+  if (readSystemFile(path, kSmallFileCap, &text) != 0) return false;
+  return parseUnsigned(text, limit, value);
+}
+
+DWORD errorFromErrno(int error) {
+  switch (error) {
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      // EFBIG (over the cap), EIO, EISDIR and the rest: the data cannot be used.
+      return ERROR_INVALID_DATA;
+  }
+}
+
+}  // namespace linuxLayer
+}  // namespace ps
