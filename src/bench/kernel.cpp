@@ -1,0 +1,397 @@
+// The benchmark kernel. Every operation below is rounded on its own, in the
+// order written: the file is built without FMA contraction or fast-math, and
+// with sin, cos, atan and pow as plain library calls (see CMakeLists.txt), so
+// GCC neither merges sin and cos into sincos nor turns pow(x, 2.0) into x*x.
+#include "bench/kernel.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE__) || defined(_M_X64)
+#include <xmmintrin.h>
+#define PS_SQRT_SSE 1
+#endif
+
+#include "base/clocks.h"
+#include "bench/worker.h"
+
+namespace ps {
+
+namespace {
+
+// Hides a value from the optimiser so that no arithmetic around it is folded
+// away; costs no instruction.
+template <class T>
+inline void opaque(T& value) {
+#if defined(__GNUC__)
+  asm("" : "+r"(value));
+#else
+  (void)value;
+#endif
+}
+
+// The same for a double in a floating-point register. Used where GCC would
+// otherwise narrow single(sqrt(double(u))) to a single-precision root: equal
+// in value, but not the double-precision call the sub-test is made of.
+inline double opaqueDouble(double value) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  asm("" : "+x"(value));
+#elif defined(__GNUC__) && defined(__aarch64__)
+  asm("" : "+w"(value));
+#endif
+  return value;
+}
+
+// Makes a result count as used, so its computation always runs.
+template <class T>
+inline void keep(const T& value) {
+#if defined(__GNUC__)
+  asm volatile("" : : "r,m"(value));
+#else
+  volatile T sink = value;
+  (void)sink;
+#endif
+}
+
+// Every byte written to p up to here must really be in memory.
+inline void commitMemory(const void* p) {
+#if defined(__GNUC__)
+  asm volatile("" : : "r"(p) : "memory");
+#else
+  (void)p;
+#endif
+}
+
+// One update of the trigonometric recurrence in single precision: library
+// calls in double, the differences and sums of the two values in single.
+inline float trigStepSingle(float p, float q) {
+  const double t = (double)0.499975f;
+  double pd = (double)p;
+  double numerator = (sin(pd) * 2.0) * cos(pd);
+  double denominator = cos((double)(float)(p - q)) + cos((double)(float)(q + p)) - 1.0;
+  return (float)(atan(numerator / denominator) * t);
+}
+
+inline double trigStepDouble(double p, double q) {
+  const double t = 0.499975;
+  double numerator = (sin(p) * 2.0) * cos(p);
+  double denominator = cos(p - q) + cos(q + p) - 1.0;
+  return atan(numerator / denominator) * t;
+}
+
+}  // namespace
+
+bool shouldPrint(int pass, int passes) {
+  int q = passes / 3;
+  return pass == 1 || pass == q || pass == 2 * q || pass == passes;
+}
+
+void passOrder(int index, _kernelStep order[kernelStepCount]) {
+  static const _kernelStep fixedSteps[] = {stepFt,  stepFs, stepDt, stepDs, stepA64,
+                                           stepA32, stepAF, stepAD, stepP,  stepS};
+  // M goes in front of fixed step 4 (A64), 5, 6 or 7 (AD).
+  int place = index % 4;
+  if (place < 0) place += 4;
+  int at = 4 + place;
+  int n = 0;
+  for (int i = 0; i < kernelStepCount - 1; ++i) {
+    if (i == at) order[n++] = stepM;
+    order[n++] = fixedSteps[i];
+  }
+}
+
+int trigSingleTest() {
+  float x = 0.5f;
+  float y = 0.5f;
+  for (int i = 0; i < 100000; ++i) {
+    for (int step = 0; step < 6; ++step) {
+      x = trigStepSingle(x, y);
+      y = trigStepSingle(y, x);
+      // x and y drift down; lift them before they settle.
+      if (0.05f > y) {
+        y = 0.7f;
+        x = x + 0.4f;
+      }
+    }
+  }
+  return (int)(10.0f * y + 10.0f * x);
+}
+
+int trigDoubleTest() {
+  double x = 0.5;
+  double y = 0.5;
+  for (int i = 0; i < 75000; ++i) {
+    for (int step = 0; step < 6; ++step) {
+      x = trigStepDouble(x, y);
+      y = trigStepDouble(y, x);
+      if (0.05 > y) {
+        y = 0.7;
+        x = x + 0.4;
+      }
+    }
+  }
+  return (int)(10.0 * y + 10.0 * x);
+}
+
+int sqrtSingleTest() {
+  float u = 33.0f;
+  float w = 113.0f;
+  for (int i = 0; i < 60000; ++i) {
+    for (int k = 0; k < 10; ++k) u = (float)pow((double)(float)sqrt(opaqueDouble((double)u)), 2.0);
+    for (int k = 0; k < 10; ++k) w = (float)pow((double)(float)sqrt(opaqueDouble((double)w)), 2.0);
+  }
+  return (int)(10.0f * w + 10.0f * u);
+}
+
+int sqrtDoubleTest() {
+  double u = 33.0;
+  double w = 113.0;
+  for (int i = 0; i < 45000; ++i) {
+    for (int k = 0; k < 10; ++k) u = pow(sqrt(u), 2.0);
+    for (int k = 0; k < 10; ++k) w = pow(sqrt(w), 2.0);
+  }
+  return (int)(10.0 * w + 10.0 * u);
+}
+
+int int64Test() {
+  int64_t a = 20000;
+  int64_t b = 30000;
+  int64_t sum = 0;
+  for (int64_t k = 1; k <= 3000000; ++k) {
+    int64_t s = a + b;
+    int64_t c = b + s;
+    int64_t d = c - ((k & 1) ? s - 1 : s + 1);
+    sum += (c - 2 * d) / 10000 + d / 10000;
+    int64_t square = d * d;
+    int64_t scaled = square * 20000;
+    // Without this, GCC folds (x*20000)/x to 20000 and the division is gone.
+    opaque(scaled);
+    a = scaled / square;
+    b = square / (2 * a) / a * 30000;
+    if (k & 1) b -= 2;
+  }
+  return (int)(uint32_t)(uint64_t)sum;
+}
+
+int int32Test() {
+  int32_t a = 200;
+  int32_t b = 300;
+  int32_t sum = 0;
+  for (int32_t k = 1; k <= 3000000; ++k) {
+    int32_t s = a + b;
+    int32_t c = b + s;
+    int32_t d = c - ((k & 1) ? s - 1 : s + 1);
+    sum += (c - 2 * d) / 100 + d / 100;
+    int32_t square = d * d;
+    int32_t scaled = square * 200;
+    opaque(scaled);
+    a = scaled / square;
+    b = square / (2 * a) / a * 300;
+    if (k & 1) b -= 2;
+  }
+  return sum;
+}
+
+int floatSingleTest() {
+  float a = 200.0f;
+  float b = 300.0f;
+  float sum = 0.0f;
+  for (int k = 1; k <= 3000000; ++k) {
+    bool odd = (k & 1) != 0;
+    float s = a + b;
+    float c = b + s;
+    float d = c - (odd ? s + (-1.0f) : s + 1.0f);
+    sum = sum + (((c - d) - d) / 100.0f + d / 100.0f);
+    float e = d * d;
+    a = ((d * 200.0f) * d) / e;
+    b = (float)((double)e / ((double)a * 2.25) / (double)a * 300.0) + (odd ? -2.0f : 1.990021f);
+  }
+  return (int)sum;
+}
+
+int floatDoubleTest() {
+  double a = 20000.0;
+  double b = 30000.0;
+  double sum = 0.0;
+  for (int k = 1; k <= 3000000; ++k) {
+    bool odd = (k & 1) != 0;
+    double s = a + b;
+    double c = b + s;
+    double d = c - (odd ? s + (-1.0) : s + 1.0);
+    sum = sum + (((c - d) - d) / 10000.0 + d / 10000.0);
+    double e = d * d;
+    a = ((d * 20000.0) * d) / e;
+    b = e / (a * 2.25) / a * 30000.0 + (odd ? -2.0 : 1.999900002229);
+  }
+  return (int)sum;
+}
+
+int primeTest() {
+  int count = 0;
+  for (int n = 1; n <= 15000; ++n) {
+    // No square-root bound: a prime costs n - 1 trial divisions.
+    int c = 2;
+    if (n >= 2) {
+      while (n % c != 0) ++c;
+    }
+    if (c == n) ++count;
+  }
+  return count;
+}
+
+int memoryTest(_psTestSingle* worker) {
+  if (!worker) return 0;
+  unsigned char* b1 = worker->buffer1;
+  unsigned char* b2 = worker->buffer2;
+  int size = worker->bufferSize;
+  if (!b1 || !b2 || size < 2) return 0;
+  int sum = 0;
+  for (int r = 1; r <= worker->memPasses; ++r) {
+    // The barriers keep each copy and fill whole: the compiler could
+    // otherwise see the copy back as redundant and the copies as overwritten.
+    memcpy(b1, b2, (size_t)size);
+    commitMemory(b1);
+    memcpy(b2, b1, (size_t)size);
+    commitMemory(b2);
+    int i = rand() % size;
+    int j = rand() % size;
+    int t = (signed char)b1[1] + (signed char)b2[1] + (signed char)b2[i] +
+            (signed char)b2[size - 1] + (signed char)b1[size - 1] + (signed char)b1[j];
+    sum += t / 100;
+    memset(b1, 0x01, (size_t)size);
+    commitMemory(b1);
+    memset(b2, 0xD5, (size_t)size);
+    commitMemory(b2);
+  }
+  return sum;
+}
+
+float sqrtTest() {
+  const int count = 16000;
+  const size_t bytes = (size_t)count * sizeof(float);
+#ifdef PS_SQRT_SSE
+  float* values = (float*)_mm_malloc(bytes, 16);
+#elif defined(_WIN32)
+  float* values = (float*)_aligned_malloc(bytes, 16);
+#else
+  float* values = (float*)aligned_alloc(16, bytes);
+#endif
+  if (!values) return 0.0f;
+
+  for (int fill = 0; fill < 8000; ++fill) {
+#ifdef PS_SQRT_SSE
+    __m128 x = _mm_setr_ps(1.0f, 2.0f, 3.0f, 4.0f);
+    const __m128 four = _mm_set1_ps(4.0f);
+    for (int j = 0; j < count; j += 4) {
+      _mm_store_ps(values + j, _mm_div_ps(_mm_sqrt_ps(x), x));
+      x = _mm_add_ps(x, four);
+    }
+#else
+    float x = 1.0f;
+    for (int j = 0; j < count; ++j) {
+      values[j] = sqrtf(x) / x;
+      x = x + 1.0f;
+    }
+#endif
+    // Every fill is stored, although only the first twenty values are read.
+    commitMemory(values);
+  }
+
+  float sum = 0.0f;
+  for (int j = 0; j < 20; ++j) sum = sum + values[j];
+
+#ifdef PS_SQRT_SSE
+  _mm_free(values);
+#elif defined(_WIN32)
+  _aligned_free(values);
+#else
+  free(values);
+#endif
+  return sum;
+}
+
+void psKernel(_psTestSingle* worker, const int* pass, const int* passes) {
+  _tickTimer timer;
+  if (!worker || !pass || !passes) return;
+  const bool print = worker->verbose && worker->index == 0 && shouldPrint(*pass, *passes);
+
+  _kernelStep order[kernelStepCount];
+  passOrder(worker->index, order);
+  for (int n = 0; n < kernelStepCount; ++n) {
+    // The lap is taken only on printed lines, so each printed time is that
+    // of its own sub-test.
+    switch (order[n]) {
+      case stepFt: {
+        int v = trigSingleTest();
+        keep(v);
+        if (print) printf("\n      t0:Ft %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepFs: {
+        int v = sqrtSingleTest();
+        keep(v);
+        if (print) printf("      t0:Fs %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepDt: {
+        int v = trigDoubleTest();
+        keep(v);
+        if (print) printf("      t0:Dt %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepDs: {
+        int v = sqrtDoubleTest();
+        keep(v);
+        if (print) printf("      t0:Ds %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepM: {
+        int v = memoryTest(worker);
+        keep(v);
+        if (print) printf("      t0:M %d (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepA64: {
+        int v = int64Test();
+        keep(v);
+        if (print) printf("      t0:A64 %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepA32: {
+        int v = int32Test();
+        keep(v);
+        if (print) printf("      t0:A32 %d (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepAF: {
+        int v = floatSingleTest();
+        keep(v);
+        if (print) printf("      t0:AF %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepAD: {
+        int v = floatDoubleTest();
+        keep(v);
+        if (print) printf("      t0:AD %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepP: {
+        int v = primeTest();
+        keep(v);
+        if (print) printf("      t0:P %d  (%d)\n", timer.lap(), v);
+        break;
+      }
+      case stepS: {
+        float v = sqrtTest();
+        keep(v);
+        if (print) printf("      t0:S %d  (%5.4f)\n", timer.lap(), (double)v);
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace ps

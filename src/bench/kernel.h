@@ -1,0 +1,57 @@
+// One pass of the benchmark kernel: eleven fixed sub-tests, each ending in a
+// checksum that worker 0 prints in verbose mode. Every iteration count is a
+// constant, so a pass is the same amount of work on every machine.
+#pragma once
+
+namespace ps {
+
+class _psTestSingle;
+
+// One pass for the worker. pass is 1-based, passes the pass count of the
+// current phase; both are only read.
+void psKernel(_psTestSingle* worker, const int* pass, const int* passes);
+
+// Lines are written in passes 1, passes/3, 2*(passes/3) and the last.
+bool shouldPrint(int pass, int passes);
+
+// The sub-tests in the order of a pass; M moves with the worker index.
+enum _kernelStep : int {
+  stepFt,
+  stepFs,
+  stepDt,
+  stepDs,
+  stepM,
+  stepA64,
+  stepA32,
+  stepAF,
+  stepAD,
+  stepP,
+  stepS
+};
+constexpr int kernelStepCount = 11;
+
+// Fills order with the steps of a pass for a worker: M runs after Ds, A64,
+// A32 or AF for index mod 4 = 0, 1, 2, 3, so neighbouring workers go to
+// main memory at different points of their passes.
+void passOrder(int index, _kernelStep order[kernelStepCount]);
+
+// The sub-tests, each returning its printed checksum.
+int trigSingleTest();    // Ft
+int sqrtSingleTest();    // Fs
+int trigDoubleTest();    // Dt
+int sqrtDoubleTest();    // Ds
+int int64Test();         // A64
+int int32Test();         // A32
+int floatSingleTest();   // AF
+int floatDoubleTest();   // AD
+int primeTest();         // P
+
+// M: copies and fills the worker's buffers memPasses times. 0 without work
+// when a buffer is missing, memPasses is below 1 or bufferSize below 2.
+int memoryTest(_psTestSingle* worker);
+
+// S: four-lane square-root fill of a 64,000-byte block. 0.0 when the block
+// cannot be allocated.
+float sqrtTest();
+
+}  // namespace ps
