@@ -1,0 +1,87 @@
+// DirUrarovavu: measures the processors and prints the score in PS.
+#include <QCoreApplication>
+#include <QString>
+#include <QSysInfo>
+#include <cstdio>
+
+#include "base/clocks.h"
+#include "bench/runner.h"
+#include "driver/command_line.h"
+#include "driver/filler.h"
+#include "driver/processor_count.h"
+#include "platform/windows_api.h"
+
+#ifdef _WIN32
+static const char* const platformName = "WIN";
+#else
+static const char* const platformName = "LINUX";
+#endif
+
+using namespace ps;
+
+static void printTimeOfDay() {
+  _wallClock now;
+  _fixedString<50> text;
+  printf("%s\n", now.timeOfDayString(text).text);
+}
+
+int main(int argc, char** argv) {
+  PROCESS_POWER_THROTTLING_STATE throttling = {PROCESS_POWER_THROTTLING_CURRENT_VERSION,
+                                               PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
+  SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &throttling, sizeof(throttling));
+
+  QCoreApplication application(argc, argv);
+  int processorCount = getLogicalProcessorCount();
+  if (processorCount < 1) processorCount = 1;
+  QString osName = QSysInfo::productType();
+  osName.append(QSysInfo::productVersion());
+
+  printTimeOfDay();
+  printf("SpecificOperSys: %s\n", osName.toStdString().c_str());
+  printf("NumberOfThreads: %d\n", processorCount);
+  ULONGLONG memoryKb = 0;
+  if (GetPhysicallyInstalledSystemMemory(&memoryKb)) printf("RAM installed: %d", (int)(memoryKb >> 20));
+  printf("\n");
+  printf("OperatingSystem: %s\n", platformName);
+
+  _commandLine line;
+  readCommandLine(argc, argv, line);
+  if (line.loremIpsum) printLoremIpsum();
+  if (line.blenderLog) printBlenderLog();
+  if (line.houdiniLog) printHoudiniLog();
+
+  _tickTimer stopwatch;
+  stopwatch.start();
+  _testChoice choice;
+  if (!chooseTest(line.testName, choice)) {
+    printUsage();
+    return 0;
+  }
+
+  QString message;
+  float score = 0.0f;
+  if (choice.runner == _runner::all) {
+    score = psTestAll(message, choice.verbose);
+  } else {
+    float sum = 0.0f;
+    for (int run = 0; run < choice.runs; ++run)
+      sum += psTestSingleCore(message, choice.verbose, choice.speedTest, choice.singleThread);
+    score = choice.runs > 1 ? sum / (float)choice.runs : sum;
+  }
+  int elapsedMs = stopwatch.elapsedMs();
+
+  printf("%s\n", message.toLatin1().constData());
+  int exitCode = 0;
+  if (wantsExitCode(line)) {
+    exitCode = exitCodeFromScore(score, line.divider);
+    printf("Returning exit code %d\n", exitCode);
+  }
+  printf("\n");
+  printf("Time_Exec: %d sec\n", elapsedMs / 1000);
+  printf("Core*Time: %d\n", coreTime(elapsedMs, processorCount));
+  printTimeOfDay();
+
+  fflush(stdout);
+  fflush(stderr);
+  return clampExitCode(exitCode);
+}
