@@ -27,18 +27,28 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== ThreadSanitizer (worker threads and runner)"
 configure build-tsan -DCMAKE_BUILD_TYPE=Release -DPS_SANITIZE=thread
 ninja -C build-tsan -j2 bench_tests e2e_tests
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L 'bench|e2e' -R "${PS_TSAN_TESTS:-Worker|Runner|SingleSpeed}"
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -L 'bench|e2e' -R "${PS_TSAN_TESTS:-Worker|Runner|SingleSpeed}"
 
 echo "== Fuzz targets"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DPS_BUILD_TESTS=OFF -DPS_BUILD_FUZZERS=ON \
   -DPS_SANITIZE=address,undefined >/dev/null
-ninja -C build-fuzz -j2
-for target in build-fuzz/*_fuzz; do
-  name=$(basename "$target")
+fuzz_targets=$(ls fuzz/*_fuzz.cpp | xargs -n1 basename | sed 's/\.cpp$//')
+ninja -C build-fuzz -j2 $fuzz_targets
+for name in $fuzz_targets; do
+  target=build-fuzz/fuzz/$name
   corpus=$(mktemp -d)
   log=$(mktemp)
   [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
+  if [ "$name" = smbios_fuzz ]; then
+    # The recorded firmware tables, behind the 8-byte header the firmware call adds.
+    for table in ../shared/testdata/smbios/*/DMI; do
+      [ -f "$table" ] || continue
+      seed="$corpus/$(basename "$(dirname "$table")")"
+      perl -e 'print pack("CCCCV", 0, 3, 0, 0, -s $ARGV[0])' "$table" >"$seed"
+      cat "$table" >>"$seed"
+    done
+  fi
   if ! "$target" -max_total_time="${PS_FUZZ_SECONDS:-5}" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "$name found a crash; the input is kept in the working directory."

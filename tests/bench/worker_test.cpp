@@ -8,12 +8,6 @@
 
 #include "platform/windows_api.h"
 
-#if defined(__SANITIZE_THREAD__)
-// Qt's own mutexes are futexes the race detector cannot see, so the
-// hand-over from a finished QThread to wait() inside Qt looks unsynchronised.
-extern "C" const char* __tsan_default_suppressions() { return "race:QWaitCondition::~QWaitCondition\n"; }
-#endif
-
 namespace ps {
 namespace {
 
