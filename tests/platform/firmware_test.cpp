@@ -1,17 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "platform/linux/firmware.h"
-#include "platform/windows_api.h"
 #include "testing_root.h"
 
 namespace ps {
@@ -19,97 +6,92 @@ namespace {
 
 using namespace platformTesting;
 
-std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+const std::string dmiPath = "sys/firmware/dmi/tables/DMI";
+const std::string entryPath = "sys/firmware/dmi/tables/smbios_entry_point";
+
+// GetSystemFirmwareTable as a caller uses it (size query, a short buffer,
+// then the table): the header's version, or "error N".
+std::string firmwareOutcome(const std::string& root) {
+  const UINT needed = GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0);
+  if (needed == 0) return "error " + std::to_string(GetLastError());
+  std::vector<BYTE> buffer(needed + 1, 0xEE);
+  EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, buffer.data(), needed - 1), needed);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, buffer.data(), needed), needed);
+  const std::string dmi = fileBytes(root + "/" + dmiPath);
+  RawSMBIOSData header;
+  std::memcpy(&header, buffer.data(), 8);
+  EXPECT_TRUE(header.Used20CallingMethod == 0 && header.Length == dmi.size() && needed == dmi.size() + 8);
+  EXPECT_TRUE(std::memcmp(buffer.data() + 8, dmi.data(), dmi.size()) == 0 && buffer[needed] == 0xEE);
+  return std::to_string(header.SMBIOSMajorVersion) + "." + std::to_string(header.SMBIOSMinorVersion) + "." +
+         std::to_string(header.DmiRevision);
 }
 
-// A root whose sys/firmware/dmi/tables is the recorded table directory.
-struct smbiosRoot {
-  explicit smbiosRoot(const std::string& table) : root(tree.root()) {
-    tree.link("sys/firmware/dmi/tables", smbiosDir(table));
-  }
-  tempTree tree;
-  scopedRoot root;
-};
-
-TEST(Firmware, RecordedTablesBehindTheRawHeader) {
+TEST(Firmware, RecordedAndBrokenTables) {
+  const std::string endOfTable("\x7f\x04\x00\x00\x00\x00", 6), smbios28("_SM_\0\0\x02\x08", 8);
+  const std::pair<std::string, std::string> memTotal = {"proc/meminfo", "MemTotal:       32777916 kB\nMemFree: 5 kB\n"};
+  // One Memory Device of the given length with the Size word where the length
+  // holds it (Extended Size 0); then the end of the table.
+  const auto device = [&](int length, unsigned size) {
+    std::string t(length, '\0');
+    t[0] = 17, t[1] = static_cast<char>(length);
+    if (length >= 0x0E) t[0x0C] = static_cast<char>(size & 0xFF), t[0x0D] = static_cast<char>(size >> 8);
+    return treeFiles{{dmiPath, t + std::string("\0\0", 2) + endOfTable}, {entryPath, smbios28}};
+  };
   struct {
-    const char* table;
-    int major, minor, docRevision;
-  } cases[] = {{"gigabyte-ga-ma74gmt-s2", 2, 4, 0},     {"lenovo-thinkpad-w510", 2, 6, 0},
-               {"supermicro-x9dbl-2s", 2, 7, 0},        {"lenovo-thinkpad-t480", 3, 0, 0},
-               {"gigabyte-x399-threadripper", 3, 1, 1}, {"beelink-eq12-n100", 3, 5, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.table);
-    smbiosRoot fake(c.table);
-    const std::string dmi = fileBytes(smbiosDir(c.table) + "/DMI");
-    const UINT needed = GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0);
-    ASSERT_EQ(needed, dmi.size() + 8);
-    std::vector<BYTE> buffer(needed + 16, 0xEE);
-    EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, buffer.data(), needed - 1), needed);
-    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    ASSERT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, buffer.data(), needed), needed);
-    RawSMBIOSData header;
-    std::memcpy(&header, buffer.data(), 8);
-    EXPECT_EQ(header.Used20CallingMethod, 0);
-    EXPECT_EQ(header.SMBIOSMajorVersion, c.major);
-    EXPECT_EQ(header.SMBIOSMinorVersion, c.minor);
-    EXPECT_EQ(header.DmiRevision, c.docRevision);
-    EXPECT_EQ(header.Length, dmi.size());
-    EXPECT_EQ(std::memcmp(buffer.data() + 8, dmi.data(), dmi.size()), 0);
-    EXPECT_EQ(buffer[needed], 0xEE);
-  }
-}
-
-TEST(Firmware, FailuresCarryTheLastError) {
-  {
-    // A table published without its entry point has no version to report.
-    smbiosRoot fake("asrock-x570d4u-ryzen");
-    EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0), 0u);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-  }
-  tempTree tree;
-  scopedRoot root(tree.root());
-  EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(GetSystemFirmwareTable(0x41435049 /* 'ACPI' */, 0, nullptr, 0), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
-  tree.write("sys/firmware/dmi/tables/DMI", std::string("\x7f\x04\x00\x00\x00\x00", 6));
-  tree.write("sys/firmware/dmi/tables/smbios_entry_point", "_SM");
-  EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-  tree.write("sys/firmware/dmi/tables/smbios_entry_point", std::string("_SM_\0\0\x02\x08", 8));
-  EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0), 14u);
-
-  // Larger than any real table: refused rather than read without end.
-  ASSERT_EQ(::truncate((tree.root() + "/sys/firmware/dmi/tables/DMI").c_str(), 17 << 20), 0);
-  EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-
-  if (geteuid() != 0) {  // root reads the file whatever its mode
-    ::chmod((tree.root() + "/sys/firmware/dmi/tables/DMI").c_str(), 0);
-    EXPECT_EQ(GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0), 0u);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  }
-}
-
-TEST(Firmware, InstalledMemoryFromRecordedTables) {
-  const std::pair<const char*, ULONGLONG> cases[] = {
-      {"gigabyte-ga-ma74gmt-s2", 2ull << 20},  // 2 of 4 slots, short type 17
-      {"asrock-x570d4u-ryzen", 64ull << 20},   // 2 x 32 GiB in Extended Size
-      {"supermicro-h8qg6-4s-opteron", 128ull << 20},
-      {"beelink-eq12-n100", 16ull << 20},  // no end-of-table structure
-      {"vmware-vm", 1ull << 20},
+    const char* recorded;  // table directory linked in, if any
+    treeFiles files;
+    const char* firmware;
+    ULONGLONG memoryKiB;  // with the error when 0
+    DWORD memoryError;
+  } cases[] = {
+      {"gigabyte-ga-ma74gmt-s2", {}, "2.4.0", 2ull << 20, 0},  // 2 of 4 slots, short type 17
+      {"lenovo-thinkpad-w510", {}, "2.6.0", 8ull << 20, 0},
+      {"lenovo-thinkpad-t480", {}, "3.0.0", 24ull << 20, 0},
+      {"gigabyte-x399-threadripper", {}, "3.1.1", 128ull << 20, 0},
+      {"beelink-eq12-n100", {}, "3.5.0", 16ull << 20, 0},  // no end-of-table structure
+      {"vmware-vm", {}, "2.7.0", 1ull << 20, 0},
+      // Published without an entry point: no version to report.
+      {"asrock-x570d4u-ryzen", {}, "error 13", 64ull << 20, 0},  // 2 x 32 GiB in Extended Size
+      {"supermicro-h8qg6-4s-opteron", {}, "error 13", 128ull << 20, 0},
+      // Malformed early on: MemTotal is the fallback.
+      {"hyperv-vm-malformed", {{"proc/meminfo", "MemTotal:   lots kB\n"}}, "error 13", 0, ERROR_INVALID_DATA},
+      {"hyperv-vm-malformed", {memTotal}, "error 13", 32777916, 0},
+      {nullptr, {}, "error 2", 0, ERROR_FILE_NOT_FOUND},
+      {nullptr, {{dmiPath, endOfTable}, {entryPath, "_SM"}}, "error 13", 0, ERROR_FILE_NOT_FOUND},
+      {nullptr, device(0x22, 0x8000 | 512), "2.8.0", 512, 0},  // KiB granularity
+      {nullptr, device(0x1B, 0x7FFF), "2.8.0", 0x7FFFull << 10, 0},  // no Extended Size field
+      {nullptr, device(0x22, 0xFFFF), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // size unknown
+      {nullptr, device(0x0C, 4096), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // too short for the Size word
+      // Cut inside the second structure: handed over as it is.
+      {nullptr, {{dmiPath, fileBytes(smbiosDir("vmware-vm") + "/DMI").substr(0, 100)}, {entryPath, smbios28}, memTotal},
+       "2.8.0", 32777916, 0},
+      // Larger than any real table: refused rather than read without end.
+      {nullptr, {{dmiPath, std::string(17 << 20, '\x11')}, {entryPath, smbios28}}, "error 13", 0, ERROR_FILE_NOT_FOUND},
   };
   for (const auto& c : cases) {
-    smbiosRoot fake(c.first);
+    SCOPED_TRACE(&c - cases);
+    tempTree tree;
+    if (c.recorded != nullptr) tree.link("sys/firmware/dmi/tables", smbiosDir(c.recorded));
+    tree.write(c.files);
+    scopedRoot root(tree.root());
+    EXPECT_EQ(firmwareOutcome(tree.root()), c.firmware);
     ULONGLONG kib = 0;
-    EXPECT_TRUE(GetPhysicallyInstalledSystemMemory(&kib)) << c.first;
-    EXPECT_EQ(kib, c.second) << c.first;
+    EXPECT_EQ(GetPhysicallyInstalledSystemMemory(&kib), c.memoryKiB != 0);
+    EXPECT_EQ(kib, c.memoryKiB);
+    if (c.memoryKiB == 0) {
+      EXPECT_EQ(GetLastError(), c.memoryError);
+    }
+  }
+
+  tempTree tree(device(0x22, 0xFFFF));
+  scopedRoot root(tree.root());
+  EXPECT_EQ(GetSystemFirmwareTable(0x41435049 /* 'ACPI' */, 0, nullptr, 0), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(GetPhysicallyInstalledSystemMemory(nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  if (geteuid() != 0 && ::chmod((tree.root() + "/" + dmiPath).c_str(), 0) == 0) {  // root reads any mode
+    EXPECT_EQ(firmwareOutcome(tree.root()), "error 5");
   }
 }
 
@@ -118,65 +100,11 @@ TEST(Firmware, TruncatedTablesNeverOverread) {
   ULONGLONG previous = 0;
   for (size_t length = 0; length <= dmi.size(); ++length) {
     ULONGLONG kib = 0;
-    const bool found = linuxLayer::installedMemoryKiB(dmi.substr(0, length), &kib);
-    if (!found) kib = 0;
+    if (!linuxLayer::installedMemoryKiB(dmi.substr(0, length), &kib)) kib = 0;
     EXPECT_GE(kib, previous) << length;
     previous = kib;
   }
   EXPECT_EQ(previous, 64ull << 20);
-}
-
-TEST(Firmware, MemoryDeviceSizeForms) {
-  // One type 17 structure of the given length with the Size word and, when
-  // long enough, the Extended Size; then an end-of-table.
-  const auto table = [](int length, unsigned size, unsigned long extended) {
-    std::string t(length, '\0');
-    t[0] = 17;
-    t[1] = static_cast<char>(length);
-    if (length >= 0x0E) t[0x0C] = static_cast<char>(size & 0xFF), t[0x0D] = static_cast<char>(size >> 8);
-    for (int i = 0; i < 4 && 0x1C + i < length; ++i) t[0x1C + i] = static_cast<char>(extended >> (8 * i));
-    return t + std::string("\0\0\x7f\x04\0\0\0\0", 8);
-  };
-  struct {
-    std::string data;
-    bool found;
-    ULONGLONG kib;
-  } cases[] = {
-      {table(0x22, 2048, 0), true, 2048 * 1024},
-      {table(0x22, 0x8000 | 512, 0), true, 512},
-      {table(0x22, 0x7FFF, 65536), true, 65536ull * 1024},
-      {table(0x1B, 0x7FFF, 0), true, 0x7FFFull * 1024},  // no Extended Size field
-      {table(0x22, 0, 0), false, 0},
-      {table(0x22, 0xFFFF, 0), false, 0},
-      {table(0x0C, 4096, 0), false, 0},  // too short to hold the Size word
-      {std::string("\x11\x02\0\0", 4) + table(0x22, 2048, 0), false, 0},  // length below 4
-      {std::string("\x11\x40\0\0", 4), false, 0},                          // runs past the end
-      {"", false, 0},
-  };
-  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
-    ULONGLONG kib = 0;
-    EXPECT_EQ(linuxLayer::installedMemoryKiB(cases[i].data, &kib), cases[i].found) << i;
-    if (cases[i].found) {
-      EXPECT_EQ(kib, cases[i].kib) << i;
-    }
-  }
-}
-
-TEST(Firmware, MemTotalFallback) {
-  tempTree tree;
-  tree.link("sys/firmware/dmi/tables", smbiosDir("hyperv-vm-malformed"));
-  scopedRoot root(tree.root());
-  ULONGLONG kib = 0;
-  EXPECT_FALSE(GetPhysicallyInstalledSystemMemory(&kib));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  tree.write("proc/meminfo", "MemFree: 5 kB\nMemTotal:       lots kB\n");
-  EXPECT_FALSE(GetPhysicallyInstalledSystemMemory(&kib));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-  tree.write("proc/meminfo", "MemTotal:       32777916 kB\nMemFree: 5 kB\n");
-  EXPECT_TRUE(GetPhysicallyInstalledSystemMemory(&kib));
-  EXPECT_EQ(kib, 32777916u);
-  EXPECT_FALSE(GetPhysicallyInstalledSystemMemory(nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

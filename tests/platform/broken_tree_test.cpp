@@ -1,0 +1,87 @@
+// The processor side of the layer on hand-made trees with missing, empty,
+// garbage or oversized files: every answer stays defined.
+#include "platform/linux/topology.h"
+#include "testing_root.h"
+
+namespace ps {
+namespace {
+
+using namespace platformTesting;
+
+TEST(BrokenTrees, ProcessorFiles) {
+  const std::string cpu = "sys/devices/system/cpu/", online = cpu + "online", freq = cpu + "cpu0/cpufreq/";
+  const std::string siblings = "/topology/thread_siblings_list", package = "/topology/physical_package_id";
+  // No usable online list: the cpuN directories decide. cpu2 has no topology,
+  // cpu3 garbage, cpu4 is offline, cpu5 names a sibling that does not exist,
+  // and the allowed list names nothing online.
+  const treeFiles badTopology = {
+      {online, "garbage"}, {cpu + "cpu0" + siblings, "0-1"}, {cpu + "cpu0" + package, "0"},
+      {cpu + "cpu1" + siblings, "0-1"}, {cpu + "cpu1" + package, "0"}, {cpu + "cpu2/", ""},
+      {cpu + "cpu3" + siblings, ""}, {cpu + "cpu3" + package, "x"}, {cpu + "cpu4/online", "0\n"},
+      {cpu + "cpu5" + siblings, "5,1000"}, {cpu + "cpu5" + package, "0"}, {cpu + "cpufreq/", ""},
+      {cpu + "cpu07/", ""}, {"proc/self/status", "Name:\tx\nCpus_allowed_list:\t40-41\n"}};
+  // A huge cpuinfo is read up to its cap; entries before the cut stay, and
+  // lines without a colon cost no more than others.
+  std::string noColons;
+  for (int i = 0; i < 300000; ++i) noColons += "x\n";
+  const std::string huge = "processor : 0\n" + noColons + "model name : First\n\nprocessor : 1\nmodel name : Second\n" +
+                           "flags : " + std::string(3 << 20, 'x') + "\n";
+  const auto withCpuinfo = [&](const std::string& text, treeFiles more = {}) {
+    more.insert(more.end(), {{online, "0-1"}, {"proc/cpuinfo", text}});
+    return more;
+  };
+  const std::u16string arm = u"ARMv7 Processor rev 10 (v7l)", cafe = u"Caf\u00E9 \uFFFD", absent = u"<absent>";
+  const std::vector<int> two = {0, 1};
+  const std::vector<ULONG_PTR> ownCores = {1, 2, 1, 2};
+  struct {
+    treeFiles files;
+    std::vector<int> cpus;
+    std::vector<ULONG_PTR> records;  // masks of the core records, then of the package records
+    std::u16string name0, name1;
+    long mhz0;
+  } cases[] = {
+      {{}, {}, {}, u"<no key>", u"<no key>", -2},
+      {badTopology, {0, 1, 2, 3, 5}, {0x3, 0x4, 0x8, 0x10, 0x13, 0x4, 0x8}, absent, absent, -1},
+      {{{online, " 2,1,2 \n"}}, {1, 2}, {1, 2, 1, 2}, absent, absent, -1},
+      // Lists past the CPU number limit or running backwards are garbage too.
+      {{{online, "0-99999"}, {cpu + "cpu1/", ""}}, {1}, {1, 1}, absent, u"<no key>", -1},
+      {{{online, "3-1"}, {cpu + "cpu1/", ""}}, {1}, {1, 1}, absent, u"<no key>", -1},
+      {{{online, "0-3"}, {"proc/self/status", "Cpus_allowed_list:\t1-3\n"}}, {1, 2, 3}, {1, 2, 4, 1, 2, 4}, absent,
+       absent, -1},
+      // Old ARM: the name is on the first entry only.
+      {withCpuinfo("Processor\t: ARMv7 Processor rev 10 (v7l)\nprocessor\t: 0\n\nprocessor\t: 1\n"), two, ownCores, arm,
+       arm, -1},
+      {withCpuinfo("processor\t: 0\ncpu model\t: MIPS 24Kc\n", {{freq + "cpuinfo_max_freq", "1000000"}}), two,
+       ownCores, u"MIPS 24Kc", u"MIPS 24Kc", 1000},
+      {withCpuinfo("processor\t: 0\ncpu\t\t: POWER9\nclock\t\t: 2166.000000MHz\n", {{freq + "base_frequency", "junk"}}),
+       two, ownCores, u"POWER9", u"POWER9", 2166},
+      // Entries go by their processor number, not their position.
+      {withCpuinfo("processor : 1\nmodel name : B\ncpu MHz : 1e9\n\nprocessor : 0\nmodel name : A\ncpu MHz : 1499.5\n",
+                   {{freq + "base_frequency", "0"}, {freq + "cpuinfo_max_freq", ""}}),
+       two, ownCores, u"A", u"B", 1500},
+      {withCpuinfo("processor : 0\nmodel name : Caf\xc3\xa9 \xff\ncpu MHz : fast\n",
+                   {{freq + "cpuinfo_max_freq", "99999999999"}}),
+       two, ownCores, cafe, cafe, -1},
+      {withCpuinfo(""), two, ownCores, absent, absent, -1},
+      {withCpuinfo(huge), two, ownCores, u"First", u"Second", -1},
+  };
+  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+    SCOPED_TRACE(i);
+    tempTree tree(cases[i].files);
+    scopedRoot root(tree.root());
+    const linuxLayer::processorList list = linuxLayer::readProcessorList();
+    EXPECT_EQ(list.cpus, cases[i].cpus);
+    std::vector<ULONG_PTR> records;
+    for (const auto& r : linuxLayer::processorRecords(list, 0)) records.push_back(r.ProcessorMask);
+    EXPECT_EQ(records, cases[i].records);
+    DWORD length = 0;
+    GetLogicalProcessorInformation(nullptr, &length);
+    EXPECT_EQ(length, records.size() * 32);
+    EXPECT_EQ(GetActiveProcessorGroupCount(), list.cpus.empty() ? 0 : 1);
+    EXPECT_EQ(processorKeyValues(0), std::make_pair(cases[i].name0, cases[i].mhz0));
+    EXPECT_EQ(processorKeyValues(1).first, cases[i].name1);
+  }
+}
+
+}  // namespace
+}  // namespace ps
