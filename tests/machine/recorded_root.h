@@ -13,40 +13,31 @@ namespace ps {
 
 class RecordedRoot {
  public:
-  // machine: a directory under testdata/linux (or null for none); table: a
-  // directory under testdata/smbios (or null).
+  // machine: a directory under testdata/linux, table: one under
+  // testdata/smbios; either may be null.
   RecordedRoot(const char* machine, const char* table) {
     char pattern[] = "/tmp/ps-root-XXXXXX";
-    if (!mkdtemp(pattern)) return;
-    dir_ = pattern;
-    namespace fs = std::filesystem;
+    dir_ = mkdtemp(pattern) ? pattern : "/nonexistent-ps-root";
     const std::string data = PS_TESTDATA_DIR;
-    std::error_code ignored;
-    if (machine) {
-      fs::create_directories(dir_ + "/sys", ignored);
-      fs::create_directory_symlink(data + "/linux/" + machine + "/proc", dir_ + "/proc", ignored);
-      fs::create_directory_symlink(data + "/linux/" + machine + "/sys/devices", dir_ + "/sys/devices", ignored);
-    }
-    if (table) {
-      fs::create_directories(dir_ + "/sys/firmware/dmi", ignored);
-      fs::create_directory_symlink(data + "/smbios/" + table, dir_ + "/sys/firmware/dmi/tables", ignored);
-    }
+    if (machine) link(data + "/linux/" + machine + "/proc", "/proc");
+    if (machine) link(data + "/linux/" + machine + "/sys/devices", "/sys/devices");
+    if (table) link(data + "/smbios/" + table, "/sys/firmware/dmi/tables");
     setSystemRoot(dir_.c_str());
   }
-
   ~RecordedRoot() {
     setSystemRoot("/");
     std::error_code ignored;
-    // Removes the links themselves, never what they point to.
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+    std::filesystem::remove_all(dir_, ignored);  // the links, never their targets
   }
-
   RecordedRoot(const RecordedRoot&) = delete;
   RecordedRoot& operator=(const RecordedRoot&) = delete;
 
-  bool ok() const { return !dir_.empty(); }
-
  private:
+  void link(const std::string& target, const std::string& at) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(dir_ + at).parent_path(), ignored);
+    std::filesystem::create_directory_symlink(target, dir_ + at, ignored);
+  }
   std::string dir_;
 };
 
