@@ -2,8 +2,10 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/error_text.h"
+#include "machine/processor_records.h"
 #include "machine/smbios.h"
 #include "platform/windows_api.h"
 
@@ -13,7 +15,6 @@ namespace {
 
 constexpr int nameBufferBytes = 256;
 constexpr int nameBufferUnits = nameBufferBytes / 2;
-constexpr int maxTopologyTries = 16;
 
 // Clamped instead of undefined when a forged name gives a huge clock.
 int32_t truncateToInt32(double value) {
@@ -77,31 +78,22 @@ bool readProcessorName(_fixedString<250>& out) {
 void readTopology(_cpuInfo& info) {
   int32_t logical = 0;
   int32_t cores = 0;
-  DWORD length = 0;
-  SYSTEM_LOGICAL_PROCESSOR_INFORMATION* buffer = nullptr;
-  BOOL ok = GetLogicalProcessorInformation(nullptr, &length);
-  uint32_t error = ok ? 0 : GetLastError();
-  // The size can grow between calls; a bounded number of tries avoids a hang.
-  for (int tries = 0; !ok && error == ERROR_INSUFFICIENT_BUFFER && tries < maxTopologyTries; ++tries) {
-    free(buffer);
-    buffer = (SYSTEM_LOGICAL_PROCESSOR_INFORMATION*)malloc(length > 0 ? length : 1);
-    if (!buffer) break;
-    ok = GetLogicalProcessorInformation(buffer, &length);
-    error = ok ? 0 : GetLastError();
-  }
-  if (ok) {
-    size_t records = buffer ? length / sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION) : 0;
-    for (size_t i = 0; i < records; ++i) {
-      if (buffer[i].Relationship != RelationProcessorCore) continue;
+  _processorRecords records;
+  if (readProcessorRecords(records)) {
+    const size_t recordSize = sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION);
+    for (size_t at = 0; at + recordSize <= records.length; at += recordSize) {
+      SYSTEM_LOGICAL_PROCESSOR_INFORMATION record;
+      memcpy(&record, records.bytes + at, recordSize);
+      if (record.Relationship != RelationProcessorCore) continue;
       ++cores;
-      logical += countBits(buffer[i].ProcessorMask);
+      logical += countBits(record.ProcessorMask);
     }
-  } else if (error == ERROR_INSUFFICIENT_BUFFER && !buffer) {
+  } else if (records.allocationFailed) {
     appendError(info, "Allocation failure\n");
   } else {
-    appendSystemError(info, "GetLogicalProcessorInformation() ", error);
+    appendSystemError(info, "GetLogicalProcessorInformation() ", records.error);
   }
-  free(buffer);
+  releaseProcessorRecords(records);
   info.coreCount = logical;
   info.coreCountHW = cores;
 }

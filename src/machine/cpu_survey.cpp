@@ -1,6 +1,5 @@
 #include "machine/cpu_survey.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "base/clocks.h"
@@ -8,6 +7,7 @@
 #include "base/fixed_string.h"
 #include "machine/cpu_name.h"
 #include "machine/perf_counter.h"
+#include "machine/processor_records.h"
 #include "platform/windows_api.h"
 
 namespace ps {
@@ -26,32 +26,18 @@ int64_t roundHalfAway(float x) {
   return (int64_t)(d < 0 ? d - 0.5 : d + 0.5);
 }
 
-// Retries of the size query when the topology keeps growing under us.
-constexpr int topologyTries = 16;
-
 void readTopology(_cpuInfo& info) {
-  DWORD length = 0;
-  uint8_t* buffer = nullptr;
-  BOOL ok = GetLogicalProcessorInformation(nullptr, &length);
-  DWORD error = ok ? 0 : GetLastError();
-  for (int tries = 0; !ok && error == ERROR_INSUFFICIENT_BUFFER && tries < topologyTries; ++tries) {
-    free(buffer);
-    buffer = (uint8_t*)malloc(length > 0 ? length : 1);
-    if (!buffer) {
-      info.errorText.append("Allocation failure GetLogicalProcessorInformation()\n");
-      return;
-    }
-    ok = GetLogicalProcessorInformation((SYSTEM_LOGICAL_PROCESSOR_INFORMATION*)buffer, &length);
-    error = ok ? 0 : GetLastError();
-  }
-  if (ok) {
-    markSharedCores(buffer, buffer ? length : 0, info.coreHT);
+  _processorRecords records;
+  if (readProcessorRecords(records)) {
+    markSharedCores(records.bytes, records.length, info.coreHT);
+  } else if (records.allocationFailed) {
+    info.errorText.append("Allocation failure GetLogicalProcessorInformation()\n");
   } else {
     _fixedString<250> message;
-    info.errorText.append(systemErrorText(message, error));
+    info.errorText.append(systemErrorText(message, records.error));
     info.errorText.append("\n");
   }
-  free(buffer);
+  releaseProcessorRecords(records);
 }
 
 void readRegistryClocks(_cpuInfo& info, int count) {
