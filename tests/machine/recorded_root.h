@@ -11,34 +11,29 @@
 
 namespace ps {
 
-class RecordedRoot {
- public:
+struct RecordedRoot {
   // machine: a directory under testdata/linux, table: one under
   // testdata/smbios; either may be null.
   RecordedRoot(const char* machine, const char* table) {
     char pattern[] = "/tmp/ps-root-XXXXXX";
-    dir_ = mkdtemp(pattern) ? pattern : "/nonexistent-ps-root";
+    dir = mkdtemp(pattern) ? pattern : "/nonexistent-ps-root";
     const std::string data = PS_TESTDATA_DIR;
     if (machine) link(data + "/linux/" + machine + "/proc", "/proc");
     if (machine) link(data + "/linux/" + machine + "/sys/devices", "/sys/devices");
     if (table) link(data + "/smbios/" + table, "/sys/firmware/dmi/tables");
-    setSystemRoot(dir_.c_str());
+    setSystemRoot(dir.c_str());
   }
   ~RecordedRoot() {
     setSystemRoot("/");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);  // the links, never their targets
+    std::filesystem::remove_all(dir, ignored);  // the links, never their targets
   }
-  RecordedRoot(const RecordedRoot&) = delete;
-  RecordedRoot& operator=(const RecordedRoot&) = delete;
-
- private:
   void link(const std::string& target, const std::string& at) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(dir_ + at).parent_path(), ignored);
-    std::filesystem::create_directory_symlink(target, dir_ + at, ignored);
+    std::filesystem::create_directories(std::filesystem::path(dir + at).parent_path(), ignored);
+    std::filesystem::create_directory_symlink(target, dir + at, ignored);
   }
-  std::string dir_;
+
+  std::string dir;
+  std::error_code ignored;
 };
 
 }  // namespace ps
