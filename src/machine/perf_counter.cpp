@@ -151,24 +151,18 @@ struct _perfBlockReader {
   uint64_t size;
   bool malformed;
 
-  uint32_t u32(uint64_t offset) {
-    uint32_t value = 0;
-    if (offset > size || size - offset < 4) {
+  template <class T>
+  T read(uint64_t offset) {
+    T value = 0;
+    if (offset > size || size - offset < sizeof(T)) {
       malformed = true;
       return 0;
     }
-    memcpy(&value, data + offset, 4);
+    memcpy(&value, data + offset, sizeof(T));
     return value;
   }
-  uint16_t u16(uint64_t offset) {
-    uint16_t value = 0;
-    if (offset > size || size - offset < 2) {
-      malformed = true;
-      return 0;
-    }
-    memcpy(&value, data + offset, 2);
-    return value;
-  }
+  uint32_t u32(uint64_t offset) { return read<uint32_t>(offset); }
+  uint16_t u16(uint64_t offset) { return read<uint16_t>(offset); }
 };
 
 // atoi over the 32-bit range: out-of-range digits saturate instead of
