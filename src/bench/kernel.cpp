@@ -313,6 +313,18 @@ float sqrtTest() {
   return sum;
 }
 
+namespace {
+
+// Every checksum is consumed whether or not its line is written. The lap is
+// taken only on printed lines, so each printed time is that of its own
+// sub-test.
+void line(bool print, _tickTimer& timer, const char* format, int checksum) {
+  keep(checksum);
+  if (print) printf(format, timer.lap(), checksum);
+}
+
+}  // namespace
+
 void psKernel(_psTestSingle* worker, const int* pass, const int* passes) {
   _tickTimer timer;
   if (!worker || !pass || !passes) return;
@@ -321,69 +333,17 @@ void psKernel(_psTestSingle* worker, const int* pass, const int* passes) {
   _kernelStep order[kernelStepCount];
   passOrder(worker->index, order);
   for (int n = 0; n < kernelStepCount; ++n) {
-    // The lap is taken only on printed lines, so each printed time is that
-    // of its own sub-test.
     switch (order[n]) {
-      case stepFt: {
-        int v = trigSingleTest();
-        keep(v);
-        if (print) printf("\n      t0:Ft %d  (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepFs: {
-        int v = sqrtSingleTest();
-        keep(v);
-        if (print) printf("      t0:Fs %d  (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepDt: {
-        int v = trigDoubleTest();
-        keep(v);
-        if (print) printf("      t0:Dt %d  (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepDs: {
-        int v = sqrtDoubleTest();
-        keep(v);
-        if (print) printf("      t0:Ds %d  (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepM: {
-        int v = memoryTest(worker);
-        keep(v);
-        if (print) printf("      t0:M %d (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepA64: {
-        int v = int64Test();
-        keep(v);
-        if (print) printf("      t0:A64 %d  (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepA32: {
-        int v = int32Test();
-        keep(v);
-        if (print) printf("      t0:A32 %d (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepAF: {
-        int v = floatSingleTest();
-        keep(v);
-        if (print) printf("      t0:AF %d  (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepAD: {
-        int v = floatDoubleTest();
-        keep(v);
-        if (print) printf("      t0:AD %d  (%d)\n", timer.lap(), v);
-        break;
-      }
-      case stepP: {
-        int v = primeTest();
-        keep(v);
-        if (print) printf("      t0:P %d  (%d)\n", timer.lap(), v);
-        break;
-      }
+      case stepFt: line(print, timer, "\n      t0:Ft %d  (%d)\n", trigSingleTest()); break;
+      case stepFs: line(print, timer, "      t0:Fs %d  (%d)\n", sqrtSingleTest()); break;
+      case stepDt: line(print, timer, "      t0:Dt %d  (%d)\n", trigDoubleTest()); break;
+      case stepDs: line(print, timer, "      t0:Ds %d  (%d)\n", sqrtDoubleTest()); break;
+      case stepM: line(print, timer, "      t0:M %d (%d)\n", memoryTest(worker)); break;
+      case stepA64: line(print, timer, "      t0:A64 %d  (%d)\n", int64Test()); break;
+      case stepA32: line(print, timer, "      t0:A32 %d (%d)\n", int32Test()); break;
+      case stepAF: line(print, timer, "      t0:AF %d  (%d)\n", floatSingleTest()); break;
+      case stepAD: line(print, timer, "      t0:AD %d  (%d)\n", floatDoubleTest()); break;
+      case stepP: line(print, timer, "      t0:P %d  (%d)\n", primeTest()); break;
       case stepS: {
         float v = sqrtTest();
         keep(v);
