@@ -48,6 +48,10 @@ TEST(BrokenTrees, ProcessorFiles) {
       {{{online, "3-1"}, {cpu + "cpu1/", ""}}, {1}, {1, 1}, absent, u"<no key>", -1},
       {{{online, "0-3"}, {"proc/self/status", "Cpus_allowed_list:\t1-3\n"}}, {1, 2, 3}, {1, 2, 4, 1, 2, 4}, absent,
        absent, -1},
+      // A mount table field longer than any fixed buffer does not shift the others.
+      {{{online, "0-3"}, {"proc/self/cpuset", "/\n"}, {"cg/cpuset.cpus.effective", "1-2\n"},
+        {"proc/mounts", std::string(300, 'd') + " /cg cgroup2 rw 0 0\n"}},
+       {1, 2}, {1, 2, 1, 2}, absent, absent, -1},
       // Old ARM: the name is on the first entry only.
       {withCpuinfo("Processor\t: ARMv7 Processor rev 10 (v7l)\nprocessor\t: 0\n\nprocessor\t: 1\n"), two, ownCores, arm,
        arm, -1},
@@ -81,6 +85,17 @@ TEST(BrokenTrees, ProcessorFiles) {
     EXPECT_EQ(processorKeyValues(0), std::make_pair(cases[i].name0, cases[i].mhz0));
     EXPECT_EQ(processorKeyValues(1).first, cases[i].name1);
   }
+}
+
+// Overlapping ranges up to the size cap give each CPU once, without a
+// list entry per range member.
+TEST(BrokenTrees, CpuListOfOverlappingRanges) {
+  std::string text;
+  while (text.size() < 60000) text += "0-16383,";
+  std::vector<int> cpus;
+  ASSERT_TRUE(linuxLayer::parseCpuList(text + "5", &cpus));
+  EXPECT_TRUE(cpus.size() == 16384 && cpus.front() == 0 && cpus.back() == 16383);
+  EXPECT_FALSE(linuxLayer::parseCpuList(text + "16384", &cpus));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/linux/cpu_facts.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/linux/system_root.h"
 
@@ -89,9 +90,10 @@ int cpufreqMhz(int cpu, const char* name) {
 
 }  // namespace
 
-void parseCpuinfo(const std::string& text, cpuinfoFile* file) {
-  file->text = text;
+void parseCpuinfo(std::string contents, cpuinfoFile* file) {
+  file->text = std::move(contents);
   file->blocks.clear();
+  const std::string& text = file->text;
   size_t pos = 0;
   cpuinfoFile::block current{0, 0, -1};
   bool open = false;
@@ -99,15 +101,14 @@ void parseCpuinfo(const std::string& text, cpuinfoFile* file) {
     size_t lineEnd = text.find('\n', pos);
     if (lineEnd == std::string::npos) lineEnd = text.size();
     const bool blank = trimmed(text.substr(pos, lineEnd - pos)).empty();
-    if (!blank && !open) {
-      current = {pos, pos, -1};
+    if (!blank) {
+      if (!open) current = {pos, pos, -1};
       open = true;
-    }
-    if (blank && open) {
+      current.end = lineEnd;
+    } else if (open) {
       file->blocks.push_back(current);
       open = false;
     }
-    if (open) current.end = lineEnd;
     if (lineEnd == text.size()) break;
     pos = lineEnd + 1;
   }
@@ -125,7 +126,7 @@ void parseCpuinfo(const std::string& text, cpuinfoFile* file) {
 void readCpuinfo(cpuinfoFile* file) {
   std::string text;
   readSystemLines("proc/cpuinfo", kCpuinfoCap, &text);
-  parseCpuinfo(text, file);
+  parseCpuinfo(std::move(text), file);
 }
 
 bool processorName(const cpuinfoFile& file, int cpu, std::string* name) {
@@ -159,47 +160,6 @@ int nominalMhz(const cpuinfoFile& file, int cpu) {
 int currentMhz(const cpuinfoFile& file, int cpu) {
   const int mhz = cpufreqMhz(cpu, "scaling_cur_freq");
   return mhz >= 0 ? mhz : cpuinfoMhz(file, cpu);
-}
-
-std::u16string utf16FromUtf8(const std::string& text) {
-  std::u16string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    unsigned int code = 0xFFFD;
-    size_t length = 1;
-    unsigned int minimum = 0;
-    if (lead < 0x80) {
-      code = lead;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-      length = 2, code = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      length = 3, code = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-      length = 4, code = lead & 0x07, minimum = 0x10000;
-    }
-    if (length > 1) {
-      bool good = i + length <= text.size();
-      for (size_t k = 1; good && k < length; ++k) {
-        const unsigned char next = static_cast<unsigned char>(text[i + k]);
-        good = (next & 0xC0) == 0x80;
-        code = (code << 6) | (next & 0x3F);
-      }
-      if (!good || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-        code = 0xFFFD;
-        length = 1;
-      }
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (code >> 10));
-      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
-    i += length;
-  }
-  return out;
 }
 
 }  // namespace linuxLayer

@@ -19,7 +19,7 @@ struct cpuinfoFile {
 };
 
 // Splits cpuinfo text into its blank-line separated entries.
-void parseCpuinfo(const std::string& text, cpuinfoFile* file);
+void parseCpuinfo(std::string text, cpuinfoFile* file);
 // Reads and parses <root>/proc/cpuinfo; an unreadable file leaves it empty.
 void readCpuinfo(cpuinfoFile* file);
 
@@ -32,9 +32,6 @@ bool processorName(const cpuinfoFile& file, int cpu, std::string* name);
 // else "cpu MHz".
 int nominalMhz(const cpuinfoFile& file, int cpu);
 int currentMhz(const cpuinfoFile& file, int cpu);
-
-// UTF-8 (as the kernel writes names) to UTF-16; bad bytes become U+FFFD.
-std::u16string utf16FromUtf8(const std::string& text);
 
 }  // namespace linuxLayer
 }  // namespace ps

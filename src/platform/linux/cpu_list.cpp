@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -15,16 +14,8 @@ namespace linuxLayer {
 namespace {
 
 bool parseCpuNumber(const std::string& text, size_t* pos, int* value) {
-  size_t i = *pos;
-  long long number = 0;
-  const size_t start = i;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    number = number * 10 + (text[i] - '0');
-    if (number > kMaxCpuNumber) return false;
-    ++i;
-  }
-  if (i == start) return false;
-  *pos = i;
+  unsigned long long number = 0;
+  if (!parseDigits(text, pos, kMaxCpuNumber, &number)) return false;
   *value = static_cast<int>(number);
   return true;
 }
@@ -36,19 +27,12 @@ void narrowTo(std::vector<int>* cpus, const std::vector<int>& narrower) {
   if (!both.empty()) cpus->swap(both);
 }
 
-struct directoryScan {
-  std::vector<int> cpus;
-};
-
 void collectCpuDirectory(const char* name, void* context) {
-  if (std::strncmp(name, "cpu", 3) != 0) return;
-  const std::string digits(name + 3);
   // "cpu" followed by a canonical decimal number only (not cpufreq, cpuidle).
-  if (digits.empty() || (digits.size() > 1 && digits[0] == '0')) return;
-  size_t pos = 0;
-  int cpu = 0;
-  if (!parseCpuNumber(digits, &pos, &cpu) || pos != digits.size()) return;
-  static_cast<directoryScan*>(context)->cpus.push_back(cpu);
+  unsigned long long cpu = 0;
+  if (std::strncmp(name, "cpu", 3) != 0 || !parseCanonicalNumber(name + 3, kMaxCpuNumber, &cpu))
+    return;
+  static_cast<std::vector<int>*>(context)->push_back(static_cast<int>(cpu));
 }
 
 std::vector<int> readOnlineCpus() {
@@ -58,9 +42,9 @@ std::vector<int> readOnlineCpus() {
       parseCpuList(text, &cpus))
     return cpus;
 
-  directoryScan scan;
-  listSystemDirectory("sys/devices/system/cpu", collectCpuDirectory, &scan);
-  for (const int cpu : scan.cpus) {
+  std::vector<int> found;
+  listSystemDirectory("sys/devices/system/cpu", collectCpuDirectory, &found);
+  for (const int cpu : found) {
     // cpu0 often has no "online" file: it cannot be taken offline.
     const std::string path = "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/online";
     if (readSystemFile(path.c_str(), kSmallFileCap, &text) == 0 && trimmed(text) == "0") continue;
@@ -72,20 +56,9 @@ std::vector<int> readOnlineCpus() {
 }
 
 bool readAllowedCpus(std::vector<int>* cpus) {
-  std::string status;
-  if (readSystemFile("proc/self/status", kSmallFileCap, &status) != 0) return false;
-  static const char kKey[] = "Cpus_allowed_list:";
-  size_t line = 0;
-  while (line < status.size()) {
-    size_t end = status.find('\n', line);
-    if (end == std::string::npos) end = status.size();
-    if (status.compare(line, sizeof(kKey) - 1, kKey) == 0) {
-      const size_t value = line + sizeof(kKey) - 1;
-      return parseCpuList(status.substr(value, end - value), cpus);
-    }
-    line = end + 1;
-  }
-  return false;
+  std::string status, list;
+  return readSystemFile("proc/self/status", kSmallFileCap, &status) == 0 &&
+         lineValue(status, "Cpus_allowed_list:", &list) && parseCpuList(list, cpus);
 }
 
 // Mount points in proc/mounts escape blanks and backslashes as \ooo.
@@ -137,16 +110,24 @@ bool readCgroupCpus(std::vector<int>* cpus) {
   while (line < mounts.size()) {
     size_t end = mounts.find('\n', line);
     if (end == std::string::npos) end = mounts.size();
-    char device[256], mountPoint[1024], type[64], options[1024];
-    const std::string text = mounts.substr(line, end - line);
+    // device, mount point, type, options
+    std::string fields[4];
+    size_t count = 0;
+    for (size_t at = line; count < 4;) {
+      at = mounts.find_first_not_of(" \t", at);
+      if (at >= end) break;
+      size_t fieldEnd = mounts.find_first_of(" \t\n", at);
+      if (fieldEnd > end) fieldEnd = end;
+      fields[count++] = mounts.substr(at, fieldEnd - at);
+      at = fieldEnd;
+    }
     line = end + 1;
-    if (std::sscanf(text.c_str(), "%255s %1023s %63s %1023s", device, mountPoint, type, options) != 4)
-      continue;
-    const std::string base = unescapeMountField(mountPoint) + cgroup;
+    if (count < 4) continue;
+    const std::string base = unescapeMountField(fields[1]) + cgroup;
     if (base.find("/..") != std::string::npos) continue;
-    if (std::strcmp(type, "cgroup2") == 0) {
+    if (fields[2] == "cgroup2") {
       if (tryCpusetFile(base + "/cpuset.cpus.effective", cpus)) return true;
-    } else if (std::strcmp(type, "cgroup") == 0 && hasOption(options, "cpuset")) {
+    } else if (fields[2] == "cgroup" && hasOption(fields[3], "cpuset")) {
       if (tryCpusetFile(base + "/cpuset.effective_cpus", cpus)) return true;
       if (tryCpusetFile(base + "/cpuset.cpus", cpus)) return true;
     }
@@ -158,9 +139,11 @@ bool readCgroupCpus(std::vector<int>* cpus) {
 
 bool parseCpuList(const std::string& text, std::vector<int>* cpus) {
   const std::string list = trimmed(text);
-  std::vector<int> result;
-  size_t pos = 0;
   if (list.empty()) return false;
+  // Marks rather than a list of every range: overlapping ranges in a garbage
+  // file cannot make it grow without bound, and the result comes out sorted.
+  std::vector<bool> listed(kMaxCpuNumber + 1, false);
+  size_t pos = 0;
   for (;;) {
     int first = 0;
     if (!parseCpuNumber(list, &pos, &first)) return false;
@@ -169,14 +152,14 @@ bool parseCpuList(const std::string& text, std::vector<int>* cpus) {
       ++pos;
       if (!parseCpuNumber(list, &pos, &last) || last < first) return false;
     }
-    for (int cpu = first; cpu <= last; ++cpu) result.push_back(cpu);
+    for (int cpu = first; cpu <= last; ++cpu) listed[cpu] = true;
     if (pos == list.size()) break;
     if (list[pos] != ',') return false;
     ++pos;
   }
-  std::sort(result.begin(), result.end());
-  result.erase(std::unique(result.begin(), result.end()), result.end());
-  cpus->swap(result);
+  cpus->clear();
+  for (int cpu = 0; cpu <= kMaxCpuNumber; ++cpu)
+    if (listed[cpu]) cpus->push_back(cpu);
   return true;
 }
 

@@ -33,7 +33,7 @@ struct processorList {
 // proc/self/status and by the effective cgroup cpuset when those are there.
 processorList readProcessorList();
 
-// The same steps on given inputs, for callers that read them themselves.
+// The CPUs in both ascending lists.
 std::vector<int> intersectCpus(const std::vector<int>& a, const std::vector<int>& b);
 
 }  // namespace linuxLayer

@@ -107,13 +107,13 @@ UINT GetSystemFirmwareTable(DWORD providerSignature, DWORD, LPVOID buffer, DWORD
     if (buffer != nullptr) SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return needed;
   }
+  RawSMBIOSData header{};
+  header.SMBIOSMajorVersion = version.major;
+  header.SMBIOSMinorVersion = version.minor;
+  header.DmiRevision = version.docRevision;
+  header.Length = static_cast<DWORD>(table.size());
   BYTE* out = static_cast<BYTE*>(buffer);
-  out[0] = 0;  // Used20CallingMethod
-  out[1] = version.major;
-  out[2] = version.minor;
-  out[3] = version.docRevision;
-  const DWORD length = static_cast<DWORD>(table.size());
-  std::memcpy(out + 4, &length, sizeof(length));
+  std::memcpy(out, &header, offsetof(RawSMBIOSData, SMBIOSTableData));
   std::memcpy(out + offsetof(RawSMBIOSData, SMBIOSTableData), table.data(), table.size());
   return needed;
 }
@@ -137,23 +137,15 @@ BOOL GetPhysicallyInstalledSystemMemory(ULONGLONG* totalMemoryInKilobytes) {
     SetLastError(errorFromErrno(error));
     return FALSE;
   }
-  static const char kKey[] = "MemTotal:";
-  size_t line = 0;
-  while (line < meminfo.size()) {
-    size_t end = meminfo.find('\n', line);
-    if (end == std::string::npos) end = meminfo.size();
-    if (meminfo.compare(line, sizeof(kKey) - 1, kKey) == 0) {
-      std::string value = trimmed(meminfo.substr(line + sizeof(kKey) - 1, end - line - sizeof(kKey) + 1));
-      if (value.size() > 2 && value.compare(value.size() - 2, 2, "kB") == 0)
-        value.resize(value.size() - 2);
-      unsigned long long total = 0;
-      if (parseUnsigned(value, ~0ull >> 11, &total) && total > 0) {
-        *totalMemoryInKilobytes = total;
-        return TRUE;
-      }
-      break;
+  std::string value;
+  unsigned long long total = 0;
+  if (lineValue(meminfo, "MemTotal:", &value)) {
+    value = trimmed(value);
+    if (value.size() > 2 && value.compare(value.size() - 2, 2, "kB") == 0) value.resize(value.size() - 2);
+    if (parseUnsigned(value, ~0ull >> 11, &total) && total > 0) {
+      *totalMemoryInKilobytes = total;
+      return TRUE;
     }
-    line = end + 1;
   }
   SetLastError(ERROR_INVALID_DATA);
   return FALSE;

@@ -57,6 +57,7 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
                      DWORD size, void* arguments) {
   (void)source;
   (void)languageId;
+  (void)arguments;
   // Only caller-owned buffers are supported.
   if (!buffer || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -73,8 +74,9 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
     SetLastError(ERROR_MR_MID_NOT_FOUND);
     return 0;
   }
-  // Inserts are filled only from arguments; without them the call fails.
-  if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && !arguments && strchr(text, '%')) {
+  // Inserts are never filled in: a message with them is only handed out as
+  // it stands, which the caller must ask for.
+  if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && strchr(text, '%')) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }

@@ -7,7 +7,7 @@
 
 #include "platform/linux/cpu_facts.h"
 #include "platform/linux/cpu_list.h"
-#include "platform/linux/system_root.h"
+#include "platform/linux/utf16.h"
 
 namespace ps {
 namespace linuxLayer {
@@ -38,15 +38,6 @@ const counterName kCounterNames[] = {
     {kProcessorFrequencyIndex, "Processor Frequency"},
     {kProcessorPerformanceIndex, "% Processor Performance"},
 };
-
-void appendWide(std::vector<BYTE>* out, const char* text) {
-  for (const char* p = text;; ++p) {
-    const char16_t unit = static_cast<unsigned char>(*p);
-    out->push_back(static_cast<BYTE>(unit & 0xFF));
-    out->push_back(static_cast<BYTE>(unit >> 8));
-    if (*p == '\0') break;
-  }
-}
 
 template <typename T>
 void put(std::vector<BYTE>* out, size_t offset, const T& value) {
@@ -142,7 +133,8 @@ void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t per
 
   for (const instanceValues& v : instances) {
     const size_t start = out->size();
-    const DWORD nameLength = static_cast<DWORD>((v.name.size() + 1) * 2);
+    const std::u16string name = utf16FromUtf8(v.name);
+    const DWORD nameLength = static_cast<DWORD>((name.size() + 1) * sizeof(char16_t));
     const DWORD byteLength = static_cast<DWORD>(roundUp8(sizeof(PERF_INSTANCE_DEFINITION) + nameLength));
     out->resize(start + byteLength + kCounterBlockLength, 0);
     PERF_INSTANCE_DEFINITION instance;
@@ -152,8 +144,7 @@ void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t per
     instance.NameOffset = sizeof(PERF_INSTANCE_DEFINITION);
     instance.NameLength = nameLength;
     put(out, start, instance);
-    for (size_t i = 0; i < v.name.size(); ++i)
-      put(out, start + sizeof(instance) + 2 * i, static_cast<char16_t>(v.name[i]));
+    std::memcpy(out->data() + start + sizeof(instance), name.c_str(), nameLength);
     const size_t block = start + byteLength;
     put(out, block, kCounterBlockLength);
     put(out, block + kFrequencyOffset, v.frequency);
@@ -179,13 +170,14 @@ bool wantsProcessorObject(const std::string& valueName) {
 
 }  // namespace
 
-std::vector<BYTE> counterNameTable() {
-  std::vector<BYTE> table;
+std::string counterNameTable() {
+  std::string table;
   for (const counterName& entry : kCounterNames) {
-    appendWide(&table, std::to_string(entry.index).c_str());
-    appendWide(&table, entry.name);
+    table += std::to_string(entry.index) + '\0';
+    table += entry.name;
+    table += '\0';
   }
-  appendWide(&table, "");
+  table += '\0';
   return table;
 }
 

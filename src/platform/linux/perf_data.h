@@ -14,9 +14,9 @@ constexpr DWORD kProcessorInformationIndex = 1846;
 constexpr DWORD kProcessorFrequencyIndex = 1848;
 constexpr DWORD kProcessorPerformanceIndex = 1850;
 
-// The "Counter" value: index and English name pairs as NUL-terminated UTF-16
-// strings, closed by an empty string.
-std::vector<BYTE> counterNameTable();
+// The "Counter" value: index and English name pairs as NUL-terminated ASCII
+// strings, closed by an empty string (the wide call widens it).
+std::string counterNameTable();
 
 // The data block for a value name of object indexes ("1846", "238 1846",
 // "Global"); objects this layer does not know are left out.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/linux/handles.h"
+#include "platform/linux/utf16.h"
 #include "platform/windows_api.h"
 
 namespace ps {
@@ -74,12 +75,9 @@ HMODULE GetModuleHandleA(const char* moduleName) {
 HMODULE GetModuleHandleW(LPCWSTR moduleName) {
   if (moduleName == nullptr) return programHandle();
   std::string name;
-  for (size_t i = 0; moduleName[i] != 0; ++i) {
-    if (moduleName[i] > 0x7F || i >= 260) {
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return nullptr;
-    }
-    name += static_cast<char>(moduleName[i]);
+  if (!asciiFromUtf16(moduleName, 260, &name)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
   }
   return moduleByName(name);
 }

@@ -12,6 +12,8 @@
 #include "platform/linux/cpu_facts.h"
 #include "platform/linux/cpu_list.h"
 #include "platform/linux/perf_data.h"
+#include "platform/linux/system_root.h"
+#include "platform/linux/utf16.h"
 #include "platform/windows_api.h"
 
 namespace ps {
@@ -37,33 +39,16 @@ bool openKeyCpu(HKEY key, int* cpu) {
   return true;
 }
 
-// Registry names are matched as ASCII; longer or non-ASCII text names
-// nothing this layer has.
-bool narrowName(LPCWSTR wide, std::string* out) {
-  out->clear();
-  if (wide == nullptr) return true;
-  for (size_t i = 0; wide[i] != 0; ++i) {
-    if (wide[i] > 0x7F || i >= 4096) return false;
-    *out += static_cast<char>(wide[i]);
-  }
-  return true;
-}
-
 // "Hardware\Description\System\CentralProcessor\<n>", any case, n in plain
 // decimal as Windows names the keys.
 bool parseProcessorKey(const std::string& path, int* number) {
   static const char kPrefix[] = "Hardware\\Description\\System\\CentralProcessor\\";
   const size_t prefixLength = sizeof(kPrefix) - 1;
-  if (path.size() <= prefixLength || strncasecmp(path.c_str(), kPrefix, prefixLength) != 0)
+  unsigned long long value = 0;
+  if (path.size() < prefixLength || strncasecmp(path.c_str(), kPrefix, prefixLength) != 0 ||
+      !parseCanonicalNumber(path.substr(prefixLength), 999999, &value))
     return false;
-  const std::string digits = path.substr(prefixLength);
-  if (digits.size() > 6 || (digits.size() > 1 && digits[0] == '0')) return false;
-  int value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  *number = value;
+  *number = static_cast<int>(value);
   return true;
 }
 
@@ -87,20 +72,23 @@ LSTATUS deliverValue(DWORD valueType, const void* value, size_t size, DWORD* typ
   return ERROR_SUCCESS;
 }
 
+// A string value, `text` with its terminators: the bytes as they are for the
+// ANSI call, UTF-16 for the wide one.
+LSTATUS deliverText(DWORD valueType, const std::string& text, bool wide, DWORD* type, BYTE* data,
+                    DWORD* dataSize) {
+  if (!wide) return deliverValue(valueType, text.data(), text.size(), type, data, dataSize);
+  const std::u16string utf16 = utf16FromUtf8(text);
+  return deliverValue(valueType, utf16.data(), utf16.size() * sizeof(char16_t), type, data,
+                      dataSize);
+}
+
 LSTATUS queryValue(HKEY key, const std::string& name, bool wide, DWORD* reserved, DWORD* type,
                    BYTE* data, DWORD* dataSize) {
   if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
 
   if (key == HKEY_PERFORMANCE_TEXT) {
     if (strcasecmp(name.c_str(), "Counter") != 0) return ERROR_FILE_NOT_FOUND;
-    std::vector<BYTE> table = counterNameTable();
-    if (!wide) {
-      // The ANSI form of the same strings: one byte per character.
-      std::vector<BYTE> narrow;
-      for (size_t i = 0; i < table.size(); i += 2) narrow.push_back(table[i]);
-      table.swap(narrow);
-    }
-    return deliverValue(REG_MULTI_SZ, table.data(), table.size(), type, data, dataSize);
+    return deliverText(REG_MULTI_SZ, counterNameTable(), wide, type, data, dataSize);
   }
 
   if (key == HKEY_PERFORMANCE_DATA) {
@@ -110,24 +98,20 @@ LSTATUS queryValue(HKEY key, const std::string& name, bool wide, DWORD* reserved
 
   int cpu = 0;
   if (!openKeyCpu(key, &cpu)) return ERROR_INVALID_HANDLE;
+  const bool wantsName = strcasecmp(name.c_str(), "ProcessorNameString") == 0;
+  if (!wantsName && strcasecmp(name.c_str(), "~MHz") != 0) return ERROR_FILE_NOT_FOUND;
   cpuinfoFile cpuinfo;
   readCpuinfo(&cpuinfo);
 
-  if (strcasecmp(name.c_str(), "ProcessorNameString") == 0) {
+  if (wantsName) {
     std::string text;
     if (!processorName(cpuinfo, cpu, &text)) return ERROR_FILE_NOT_FOUND;
-    if (!wide) return deliverValue(REG_SZ, text.c_str(), text.size() + 1, type, data, dataSize);
-    const std::u16string utf16 = utf16FromUtf8(text);
-    return deliverValue(REG_SZ, utf16.c_str(), (utf16.size() + 1) * sizeof(char16_t), type, data,
-                        dataSize);
+    return deliverText(REG_SZ, text + '\0', wide, type, data, dataSize);
   }
-  if (strcasecmp(name.c_str(), "~MHz") == 0) {
-    const int mhz = nominalMhz(cpuinfo, cpu);
-    if (mhz <= 0) return ERROR_FILE_NOT_FOUND;
-    const DWORD value = static_cast<DWORD>(mhz);
-    return deliverValue(REG_DWORD, &value, sizeof(value), type, data, dataSize);
-  }
-  return ERROR_FILE_NOT_FOUND;
+  const int mhz = nominalMhz(cpuinfo, cpu);
+  if (mhz <= 0) return ERROR_FILE_NOT_FOUND;
+  const DWORD value = static_cast<DWORD>(mhz);
+  return deliverValue(REG_DWORD, &value, sizeof(value), type, data, dataSize);
 }
 
 }  // namespace
@@ -136,9 +120,11 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   if (key != HKEY_LOCAL_MACHINE) return key == nullptr ? ERROR_INVALID_HANDLE : ERROR_FILE_NOT_FOUND;
+  // Registry names are matched as ASCII; anything else names nothing here.
   std::string path;
   int number = 0;
-  if (!narrowName(subKey, &path) || !parseProcessorKey(path, &number)) return ERROR_FILE_NOT_FOUND;
+  if (!asciiFromUtf16(subKey, 4096, &path) || !parseProcessorKey(path, &number))
+    return ERROR_FILE_NOT_FOUND;
   const processorList list = readProcessorList();
   if (number >= list.count()) return ERROR_FILE_NOT_FOUND;
   processorKey* opened = new (std::nothrow) processorKey{list.cpus[number]};
@@ -154,7 +140,7 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data,
                          DWORD* dataSize) {
   std::string name;
-  if (!narrowName(valueName, &name)) return ERROR_FILE_NOT_FOUND;
+  if (!asciiFromUtf16(valueName, 4096, &name)) return ERROR_FILE_NOT_FOUND;
   return queryValue(key, name, true, reserved, type, data, dataSize);
 }
 

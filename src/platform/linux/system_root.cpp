@@ -101,28 +101,61 @@ int listSystemDirectory(const char* path, void (*onName)(const char* name, void*
 }
 
 std::string trimmed(const std::string& text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
   size_t begin = 0;
   size_t end = text.size();
-  while (begin < end && (text[begin] == ' ' || text[begin] == '\t' || text[begin] == '\n' ||
-                         text[begin] == '\r'))
-    ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\n' ||
-                         text[end - 1] == '\r' || text[end - 1] == '\0'))
-    --end;
+  while (begin < end && blank(text[begin])) ++begin;
+  // sysfs strings may end in NUL bytes.
+  while (end > begin && (blank(text[end - 1]) || text[end - 1] == '\0')) --end;
   return text.substr(begin, end - begin);
+}
+
+bool parseDigits(const std::string& text, size_t* pos, unsigned long long limit,
+                 unsigned long long* value) {
+  size_t i = *pos;
+  unsigned long long result = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const unsigned digit = static_cast<unsigned>(text[i] - '0');
+    if (digit > limit || result > (limit - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  if (i == *pos) return false;
+  *pos = i;
+  *value = result;
+  return true;
 }
 
 bool parseUnsigned(const std::string& text, unsigned long long limit, unsigned long long* value) {
   const std::string digits = trimmed(text);
-  if (digits.empty() || digits.size() > 19) return false;
+  size_t pos = 0;
   unsigned long long result = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (result > limit) return false;
+  if (!parseDigits(digits, &pos, limit, &result) || pos != digits.size()) return false;
   *value = result;
   return true;
+}
+
+bool parseCanonicalNumber(const std::string& text, unsigned long long limit,
+                          unsigned long long* value) {
+  if (text.size() > 1 && text[0] == '0') return false;
+  size_t pos = 0;
+  unsigned long long result = 0;
+  if (!parseDigits(text, &pos, limit, &result) || pos != text.size()) return false;
+  *value = result;
+  return true;
+}
+
+bool lineValue(const std::string& text, const char* key, std::string* value) {
+  const size_t keyLength = std::strlen(key);
+  for (size_t line = 0; line < text.size();) {
+    size_t end = text.find('\n', line);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(line, keyLength, key) == 0) {
+      *value = text.substr(line + keyLength, end - line - keyLength);
+      return true;
+    }
+    line = end + 1;
+  }
+  return false;
 }
 
 bool readUnsignedFile(const char* path, unsigned long long limit, unsigned long long* value) {

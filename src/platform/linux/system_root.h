@@ -1,6 +1,7 @@
 // The one way the Linux layer reads procfs and sysfs: every path is taken
 // under the system root that setSystemRoot chose ("/" by default), so tests
-// can point the whole layer at a recorded machine.
+// can point the whole layer at a recorded machine. Also the text parsing
+// its readers share.
 #pragma once
 
 #include <cstddef>
@@ -35,9 +36,23 @@ int readSystemLines(const char* path, size_t cap, std::string* out);
 int listSystemDirectory(const char* path, void (*onName)(const char* name, void* context),
                         void* context);
 
+// Reads the decimal digits from text[*pos] on and moves *pos past them.
+// False when there are none or the number exceeds `limit`.
+bool parseDigits(const std::string& text, size_t* pos, unsigned long long limit,
+                 unsigned long long* value);
+
 // Parses a decimal number that fills the text apart from surrounding white
 // space. False for anything else, and for values above `limit`.
 bool parseUnsigned(const std::string& text, unsigned long long limit, unsigned long long* value);
+
+// A number as the kernel and Windows write them in names ("cpu17", key "17"):
+// digits only, no leading zero, at most `limit`.
+bool parseCanonicalNumber(const std::string& text, unsigned long long limit,
+                          unsigned long long* value);
+
+// The rest of the first line that starts with `key` ("MemTotal:",
+// "Cpus_allowed_list:"), without its line end.
+bool lineValue(const std::string& text, const char* key, std::string* value);
 
 // Reads a whole small file that holds one unsigned decimal number.
 bool readUnsignedFile(const char* path, unsigned long long limit, unsigned long long* value);
