@@ -130,7 +130,7 @@ _fixedString<250>& systemErrorText(_fixedString<250>& out, uint32_t code) {
       message.setLength((int16_t)n);
       // Formatted whole in the larger scratch, then cut to this capacity.
       _fixedString<500> line;
-      line.setLength((int16_t)formatBounded(line.text, 501, "Error %d: %s.", (int)code, message.text));
+      formatBounded(line.text, 501, "Error %d: %s.", (int)code, message.text);
       out.assign(line.text);
     } else {
       _fixedString<500> fallback;
@@ -139,10 +139,9 @@ _fixedString<250>& systemErrorText(_fixedString<250>& out, uint32_t code) {
       if (out.isEmpty()) out.setLength((int16_t)formatBounded(out.text, 251, "Error %d.", (int)code));
     }
   }
+  // One line: every LF and CR becomes a blank.
   for (int i = 0; i < out.length; ++i)
-    if (out.text[i] == '\n') out.text[i] = ' ';
-  for (int i = 0; i < out.length; ++i)
-    if (out.text[i] == '\r') out.text[i] = ' ';
+    if (out.text[i] == '\n' || out.text[i] == '\r') out.text[i] = ' ';
   return out;
 }
 

@@ -232,14 +232,7 @@ struct _fixedString {
     if (!needle || strlen(needle) > (size_t)N) return;
     _fixedString pattern;
     pattern.assign(needle);
-    if (pattern.length == 0) return;
-    int from = 0;
-    for (;;) {
-      int p = find(pattern, from);
-      if (p < 0) return;
-      remove(p, pattern.length);
-      from = p;
-    }
+    for (int p = find(pattern); p >= 0; p = find(pattern, p)) remove(p, pattern.length);
   }
 
   // Out-of-range positions and counts are clamped to the text.

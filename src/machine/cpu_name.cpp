@@ -1,7 +1,7 @@
 #include "machine/cpu_name.h"
 
 #include <climits>
-#include <cstdlib>
+#include <cmath>
 #include <cstring>
 
 #include "base/error_text.h"
@@ -16,33 +16,9 @@ namespace {
 constexpr int nameBufferBytes = 256;
 constexpr int nameBufferUnits = nameBufferBytes / 2;
 
-// Clamped instead of undefined when a forged name gives a huge clock.
-int32_t truncateToInt32(double value) {
-  if (!(value > (double)INT32_MIN)) return value != value ? 0 : INT32_MIN;
-  if (value >= (double)INT32_MAX) return INT32_MAX;
-  return (int32_t)value;
-}
-
-// atoi without undefined behaviour on overflow: the value is clamped.
-int32_t parseInt(const char* text) {
-  long long value = strtoll(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return (int32_t)value;
-}
-
-// Half away from zero, in double precision.
-int64_t roundHalfAway(double x) { return (int64_t)(x < 0 ? x - 0.5 : x + 0.5); }
-
-void appendError(_cpuInfo& info, const char* text) { info.errorText.append(text); }
-
-void appendSystemError(_cpuInfo& info, const char* prefix, uint32_t code) {
-  _fixedString<250> message;
-  systemErrorText(message, code);
-  info.errorText.append(prefix);
-  info.errorText.append(message);
-  info.errorText.append("\n");
-}
+// Half away from zero, in double precision; kept in double so that no
+// value can overflow an integer conversion.
+double roundHalfAway(double x) { return std::trunc(x < 0 ? x - 0.5 : x + 0.5); }
 
 bool readProcessorName(_fixedString<250>& out) {
   _fixedStringW<250> keyPath;
@@ -80,25 +56,60 @@ void readTopology(_cpuInfo& info) {
   int32_t cores = 0;
   _processorRecords records;
   if (readProcessorRecords(records)) {
-    const size_t recordSize = sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION);
-    for (size_t at = 0; at + recordSize <= records.length; at += recordSize) {
-      SYSTEM_LOGICAL_PROCESSOR_INFORMATION record;
-      memcpy(&record, records.bytes + at, recordSize);
-      if (record.Relationship != RelationProcessorCore) continue;
+    forEachCoreMask(records.bytes, records.length, [&](uint64_t mask) {
       ++cores;
-      logical += countBits(record.ProcessorMask);
-    }
+      logical += countBits(mask);
+    });
   } else if (records.allocationFailed) {
-    appendError(info, "Allocation failure\n");
+    info.errorText.append("Allocation failure\n");
   } else {
-    appendSystemError(info, "GetLogicalProcessorInformation() ", records.error);
+    info.errorText.append("GetLogicalProcessorInformation() ");
+    appendSystemErrorText(info.errorText, records.error);
+    info.errorText.append("\n");
   }
   releaseProcessorRecords(records);
   info.coreCount = logical;
   info.coreCountHW = cores;
 }
 
+// Drops everything up to and including the first occurrence of pattern;
+// false when it is not there.
+bool cutThrough(_fixedString<250>& name, const char* pattern) {
+  int p = name.find(pattern);
+  if (p < 0) return false;
+  name.remove(0, p + (int)strlen(pattern));
+  return true;
+}
+
+void removeXeonTiers(_fixedString<250>& name) {
+  name.removeAll("Gold ");
+  name.removeAll("Platinum ");
+}
+
+// Drops " <n>-Core Processor" or " <n>-Cores". Without a blank before the
+// pattern the name is left alone.
+void removeCoreSuffix(_fixedString<250>& name, const char* pattern) {
+  int p = name.find(pattern);
+  if (p < 0) return;
+  int s = name.findLastChar(' ', p);
+  if (s < 0) return;
+  name.remove(s, p - s);
+  name.remove(s, (int)strlen(pattern));
+}
+
 }  // namespace
+
+int32_t truncateToInt32(double value) {
+  if (!(value > (double)INT32_MIN)) return value != value ? 0 : INT32_MIN;
+  if (value >= (double)INT32_MAX) return INT32_MAX;
+  return (int32_t)value;
+}
+
+float halfWayToMax(float v, int64_t mhzMax) {
+  double r = roundHalfAway((double)(v * 2.3f));
+  double t = (double)mhzMax <= r ? (double)mhzMax : r;
+  return v + (float)roundHalfAway((double)(((float)t - v) * 0.5f));
+}
 
 int countBits(uint64_t mask) {
   int bits = 0;
@@ -121,20 +132,9 @@ int64_t mhzFromName(const _fixedString<250>& description) {
     work.setLength((int16_t)mhz);
     int space = work.findLastChar(' ');
     if (space > 0) work.remove(0, space + 1);
-    return parseInt(work.text);
+    return parseIntClamped(work.text);
   }
   return -1;
-}
-
-// Rows 10 and 11: drop " <n>-Core Processor" or " <n>-Cores". Without a
-// blank before the pattern the name is left alone.
-static void removeCoreSuffix(_fixedString<250>& name, const char* pattern, int patternLength) {
-  int p = name.find(pattern);
-  if (p < 0) return;
-  int s = name.findLastChar(' ', p);
-  if (s < 0) return;
-  name.remove(s, p - s);
-  name.remove(s, patternLength);
 }
 
 _fixedString<250> shortCpuName(const _fixedString<250>& description) {
@@ -147,40 +147,20 @@ _fixedString<250> shortCpuName(const _fixedString<250>& description) {
     int space = name.findLastChar(' ');
     if (space > 0) name.setLength((int16_t)space);
   }
-  p = name.find("Intel(R) Core(TM)");
-  if (p >= 0) name.remove(0, p + 17);
-  p = name.find("Intel(R) Xeon(R)");
-  if (p >= 0) {
-    name.remove(0, p + 16);
-    name.removeAll("Gold ");
-    name.removeAll("Platinum ");
-  }
-  p = name.find("Intel Xeon ");
-  if (p >= 0) {
-    name.remove(0, p + 11);
-    name.removeAll("Gold ");
-    name.removeAll("Platinum ");
-  }
-  p = name.find("Intel(R)");
-  if (p >= 0) name.remove(0, p + 8);
-  p = name.find("AMD Ryzen Threadripper");
-  if (p >= 0) {
-    name.remove(0, p + 22);
-    name.removeAll("PRO ");
-  }
+  cutThrough(name, "Intel(R) Core(TM)");
+  if (cutThrough(name, "Intel(R) Xeon(R)")) removeXeonTiers(name);
+  if (cutThrough(name, "Intel Xeon ")) removeXeonTiers(name);
+  cutThrough(name, "Intel(R)");
+  if (cutThrough(name, "AMD Ryzen Threadripper")) name.removeAll("PRO ");
   p = name.find("AMD Ryzen");
   if (p >= 0) {
     // Keeps the model: "AMD Ryzen 9 5950X" loses everything before " 5950X".
     int s = name.findCharNoCase(' ', p + 10);
     if (s >= 0) name.remove(0, s);
   }
-  p = name.find("AMD EPYC ");
-  if (p >= 0) {
-    name.remove(0, p);
-    name.remove(0, 9);
-  }
-  removeCoreSuffix(name, "-Core Processor", 15);
-  removeCoreSuffix(name, "-Cores", 6);
+  cutThrough(name, "AMD EPYC ");
+  removeCoreSuffix(name, "-Core Processor");
+  removeCoreSuffix(name, "-Cores");
   name.trim();
   if (name.endsWithNoCase("CPU")) name.setLength((int16_t)(name.length - 3));
   if (name.startsWithNoCase("CPU")) name.remove(0, 3);
@@ -198,10 +178,7 @@ int64_t summedMhz(int64_t mhzLabel, int64_t mhzMax, int64_t mhzCurrent, int32_t 
                   int32_t coreCountHW) {
   float f = 0.0f;
   if (mhzMax >= 1) {
-    f = (float)(mhzLabel >= 1 ? mhzLabel : mhzMax);
-    int64_t r = roundHalfAway((double)(f * 2.3f));
-    int64_t t = mhzMax < r ? mhzMax : r;
-    f = f + (float)roundHalfAway((double)(((float)t - f) * 0.5f));
+    f = halfWayToMax((float)(mhzLabel >= 1 ? mhzLabel : mhzMax), mhzMax);
   } else {
     int64_t base = mhzLabel >= 1 ? mhzLabel : (mhzCurrent > 0 ? mhzCurrent : 0);
     f = (float)base * 1.4f;
@@ -222,7 +199,7 @@ void analyseCpuName(_cpuInfo& info) {
   if (readProcessorName(description))
     info.cpuDescription = description;
   else
-    appendError(info, "Could not get ProcessorNameString\n");
+    info.errorText.append("Could not get ProcessorNameString\n");
 
   _smbiosInfo firmware = readSmbios();
   if (firmware.valid) {

@@ -18,6 +18,11 @@ int countBits(uint64_t mask);
 int64_t mhzFromName(const _fixedString<250>& description);
 // Short model name for the report: "i7-9700K" out of the full name.
 _fixedString<250> shortCpuName(const _fixedString<250>& description);
+// v moved half-way towards the firmware maximum, the maximum capped at
+// 2.3 × v; single precision, rounded half away from zero.
+float halfWayToMax(float v, int64_t mhzMax);
+// Truncated toward zero, saturating at the 32-bit range; NaN gives 0.
+int32_t truncateToInt32(double value);
 // Summed clock of all logical processors; at least 1.
 int64_t summedMhz(int64_t mhzLabel, int64_t mhzMax, int64_t mhzCurrent, int32_t coreCount,
                   int32_t coreCountHW);

@@ -1,7 +1,5 @@
 #include "machine/cpu_survey.h"
 
-#include <cstring>
-
 #include "base/clocks.h"
 #include "base/error_text.h"
 #include "base/fixed_string.h"
@@ -14,17 +12,10 @@ namespace ps {
 
 namespace {
 
-// Keeps the clock arithmetic far inside float-to-integer range; no clock
-// comes near it.
+// Keeps the estimate far inside the int64 range; no clock comes near it.
 constexpr int64_t clockLimit = (int64_t)1 << 40;
 
 int64_t clampClock(int64_t v) { return v > clockLimit ? clockLimit : (v < -clockLimit ? -clockLimit : v); }
-
-// Half away from zero, in double precision.
-int64_t roundHalfAway(float x) {
-  double d = x;
-  return (int64_t)(d < 0 ? d - 0.5 : d + 0.5);
-}
 
 void readTopology(_cpuInfo& info) {
   _processorRecords records;
@@ -33,8 +24,7 @@ void readTopology(_cpuInfo& info) {
   } else if (records.allocationFailed) {
     info.errorText.append("Allocation failure GetLogicalProcessorInformation()\n");
   } else {
-    _fixedString<250> message;
-    info.errorText.append(systemErrorText(message, records.error));
+    appendSystemErrorText(info.errorText, records.error);
     info.errorText.append("\n");
   }
   releaseProcessorRecords(records);
@@ -43,7 +33,6 @@ void readTopology(_cpuInfo& info) {
 void readRegistryClocks(_cpuInfo& info, int count) {
   for (int i = 0; i < count; ++i) {
     _fixedString<15> number;
-    number.clear();
     number.appendNumber(i);
     _fixedStringW<250> path;
     path.assign("Hardware\\Description\\System\\CentralProcessor\\");
@@ -62,9 +51,8 @@ void readRegistryClocks(_cpuInfo& info, int count) {
     } else if (result == (LSTATUS)ERROR_FILE_NOT_FOUND) {
       break;
     } else {
-      _fixedString<250> message;
       info.errorText.append("Could not get ProcessorNameString: ");
-      info.errorText.append(systemErrorText(message, (uint32_t)result));
+      appendSystemErrorText(info.errorText, (uint32_t)result);
       info.errorText.append("\n");
     }
   }
@@ -73,34 +61,20 @@ void readRegistryClocks(_cpuInfo& info, int count) {
 }  // namespace
 
 int markSharedCores(const uint8_t* records, uint32_t length, bool* coreHT) {
-  const uint32_t recordSize = sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION);
   int k = 0;
-  for (uint64_t at = 0; records && at + recordSize <= length; at += recordSize) {
-    SYSTEM_LOGICAL_PROCESSOR_INFORMATION record;
-    memcpy(&record, records + at, recordSize);
-    if (record.Relationship != RelationProcessorCore) continue;
-    bool shared = countBits((uint64_t)record.ProcessorMask) > 1;
+  forEachCoreMask(records, length, [&](uint64_t mask) {
+    bool shared = countBits(mask) > 1;
     if (k < maxRecordedProcessors) coreHT[k++] = shared;
     if (shared && k < maxRecordedProcessors) coreHT[k++] = true;
-  }
+  });
   return k;
 }
 
-int32_t hyperthreadingWeight(int64_t v) {
-  float w = (float)v * 1.3f * 0.5f;
-  if (w >= 2147483647.0f) return INT32_MAX;
-  if (w <= -2147483648.0f) return INT32_MIN;
-  return (int32_t)w;
-}
+int32_t hyperthreadingWeight(int64_t v) { return truncateToInt32((double)((float)v * 1.3f * 0.5f)); }
 
 int64_t boostEstimate(int64_t v, int64_t mhzMax) {
   v = clampClock(v);
-  mhzMax = clampClock(mhzMax);
-  if (mhzMax >= 1) {
-    int64_t r = roundHalfAway((float)v * 2.3f);
-    int64_t t = mhzMax <= r ? mhzMax : r;
-    return v + roundHalfAway((float)(t - v) * 0.5f);
-  }
+  if (mhzMax >= 1) return (int64_t)halfWayToMax((float)v, mhzMax);
   return (int64_t)((float)v * 1.4f);
 }
 

@@ -91,7 +91,7 @@ bool readCounterEntry(_byteBuffer& table, int& index, _fixedStringW<500>& name) 
   char narrow[11];
   for (int i = 0; i < digits.length; ++i) narrow[i] = (char)(digits.text[i] & 0xFF);
   narrow[digits.length] = 0;
-  index = atoi(narrow);
+  index = parseIntClamped(narrow);
   return readWideString(table, name);
 }
 
@@ -136,9 +136,8 @@ bool queryPerfObject(_perfDataRequest& request, int objectIndex, _fixedString<50
     errorText.append(";  ");
     return false;
   }
-  _fixedString<250> message;
   errorText.append("RegQueryValueExA ");
-  errorText.append(systemErrorText(message, (uint32_t)result));
+  appendSystemErrorText(errorText, (uint32_t)result);
   errorText.append(";  ");
   return false;
 }
@@ -165,25 +164,16 @@ struct _perfBlockReader {
   uint16_t u16(uint64_t offset) { return read<uint16_t>(offset); }
 };
 
-// atoi over the 32-bit range: out-of-range digits saturate instead of
-// wrapping.
-int parseInt(const char* text) {
-  long long value = strtoll(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return (int)value;
-}
-
 // The flat processor index of an instance name "group,core" (or "core");
 // -1 when it is a total or falls outside the 512 entries.
 int64_t instanceIndex(const _fixedString<100>& name, int64_t& maxCores) {
   if (name.endsWithNoCase("_Total")) return -1;
   int comma = name.findCharNoCase(',');
-  int64_t core = parseInt(comma < 0 ? name.text : name.text + comma + 1);
+  int64_t core = parseIntClamped(comma < 0 ? name.text : name.text + comma + 1);
   if (core + 1 > maxCores) maxCores = core + 1;
   _fixedString<100> groupText;
   if (comma > 0) groupText = name.left(comma);
-  int64_t group = parseInt(groupText.text);
+  int64_t group = parseIntClamped(groupText.text);
   int64_t index = core + group * maxCores;
   if (index < 0 || index >= maxRecordedProcessors) return -1;
   return index;

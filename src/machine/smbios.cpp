@@ -25,12 +25,6 @@ void fail(_smbiosInfo& result, const char* text) {
   result.valid = false;
 }
 
-void appendLastError(_fixedString<250>& out, uint32_t code) {
-  _fixedString<250> message;
-  systemErrorText(message, code);
-  out.append(message);
-}
-
 }  // namespace
 
 // The header's Length may claim more than the buffer holds (a short read, a
@@ -38,9 +32,6 @@ void appendLastError(_fixedString<250>& out, uint32_t code) {
 // that does not fit in them ends it as a broken table.
 _smbiosInfo parseRawSmbios(const uint8_t* raw, size_t size) {
   _smbiosInfo result;
-  result.valid = false;
-  result.cpuMaxMHz = 0;
-  result.cpuCurrentMHz = 0;
   if (!raw || size < rawHeaderSize) {
     fail(result, "DMI table is broken");
     return result;
@@ -94,15 +85,11 @@ _smbiosInfo parseRawSmbios(const uint8_t* raw, size_t size) {
 
 _smbiosInfo readSmbios() {
   _smbiosInfo result;
-  result.valid = false;
-  result.cpuMaxMHz = 0;
-  result.cpuCurrentMHz = 0;
-
   const UINT size = GetSystemFirmwareTable(rawSmbiosProvider, 0, nullptr, 0);
   if (size == 0) {
     const uint32_t code = GetLastError();
     result.errorText.assign("GetSystemFirmwareTable - ");
-    appendLastError(result.errorText, code);
+    appendSystemErrorText(result.errorText, code);
     return result;
   }
   HANDLE heap = GetProcessHeap();
@@ -117,7 +104,7 @@ _smbiosInfo readSmbios() {
     HeapFree(heap, 0, buffer);
     result.errorText.assign("GetSystemFirmwareTable - ");
     if (got == 0)
-      appendLastError(result.errorText, code);
+      appendSystemErrorText(result.errorText, code);
     else
       result.errorText.append("Invalid data");
     return result;

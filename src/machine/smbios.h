@@ -9,10 +9,10 @@
 namespace ps {
 
 struct _smbiosInfo {
-  bool valid;
+  bool valid = false;
   _fixedString<250> errorText;
-  uint16_t cpuMaxMHz;
-  uint16_t cpuCurrentMHz;
+  uint16_t cpuMaxMHz = 0;
+  uint16_t cpuCurrentMHz = 0;
 };
 
 _smbiosInfo readSmbios();
