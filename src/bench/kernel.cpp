@@ -103,58 +103,44 @@ void passOrder(int index, _kernelStep order[kernelStepCount]) {
   }
 }
 
-int trigSingleTest() {
-  float x = 0.5f;
-  float y = 0.5f;
-  for (int i = 0; i < 100000; ++i) {
-    for (int step = 0; step < 6; ++step) {
-      x = trigStepSingle(x, y);
-      y = trigStepSingle(y, x);
-      // x and y drift down; lift them before they settle.
-      if (0.05f > y) {
-        y = 0.7f;
-        x = x + 0.4f;
+// Ft and Dt: x and y drift slowly down; the lift keeps them from settling
+// once y falls under 0.05.
+template <class T, T (*step)(T, T)>
+int trigTest(int iterations) {
+  T x = (T)0.5;
+  T y = (T)0.5;
+  for (int i = 0; i < iterations; ++i) {
+    for (int k = 0; k < 6; ++k) {
+      x = step(x, y);
+      y = step(y, x);
+      if ((T)0.05 > y) {
+        y = (T)0.7;
+        x = x + (T)0.4;
       }
     }
   }
-  return (int)(10.0f * y + 10.0f * x);
+  return (int)((T)10.0 * y + (T)10.0 * x);
 }
 
-int trigDoubleTest() {
-  double x = 0.5;
-  double y = 0.5;
-  for (int i = 0; i < 75000; ++i) {
-    for (int step = 0; step < 6; ++step) {
-      x = trigStepDouble(x, y);
-      y = trigStepDouble(y, x);
-      if (0.05 > y) {
-        y = 0.7;
-        x = x + 0.4;
-      }
-    }
+// Fs and Ds: ten links of each chain per iteration.
+template <class T, T (*link)(T)>
+int sqrtChainTest(int iterations) {
+  T u = (T)33.0;
+  T w = (T)113.0;
+  for (int i = 0; i < iterations; ++i) {
+    for (int k = 0; k < 10; ++k) u = link(u);
+    for (int k = 0; k < 10; ++k) w = link(w);
   }
-  return (int)(10.0 * y + 10.0 * x);
+  return (int)((T)10.0 * w + (T)10.0 * u);
 }
 
-int sqrtSingleTest() {
-  float u = 33.0f;
-  float w = 113.0f;
-  for (int i = 0; i < 60000; ++i) {
-    for (int k = 0; k < 10; ++k) u = (float)pow((double)(float)sqrt(opaqueDouble((double)u)), 2.0);
-    for (int k = 0; k < 10; ++k) w = (float)pow((double)(float)sqrt(opaqueDouble((double)w)), 2.0);
-  }
-  return (int)(10.0f * w + 10.0f * u);
-}
+inline float sqrtLinkSingle(float v) { return (float)pow((double)(float)sqrt(opaqueDouble((double)v)), 2.0); }
+inline double sqrtLinkDouble(double v) { return pow(sqrt(v), 2.0); }
 
-int sqrtDoubleTest() {
-  double u = 33.0;
-  double w = 113.0;
-  for (int i = 0; i < 45000; ++i) {
-    for (int k = 0; k < 10; ++k) u = pow(sqrt(u), 2.0);
-    for (int k = 0; k < 10; ++k) w = pow(sqrt(w), 2.0);
-  }
-  return (int)(10.0 * w + 10.0 * u);
-}
+int trigSingleTest() { return trigTest<float, trigStepSingle>(100000); }
+int trigDoubleTest() { return trigTest<double, trigStepDouble>(75000); }
+int sqrtSingleTest() { return sqrtChainTest<float, sqrtLinkSingle>(60000); }
+int sqrtDoubleTest() { return sqrtChainTest<double, sqrtLinkDouble>(45000); }
 
 int int64Test() {
   int64_t a = 20000;
