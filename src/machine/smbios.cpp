@@ -1,6 +1,7 @@
 #include "machine/smbios.h"
 
 #include "base/error_text.h"
+#include "platform/smbios_walk.h"
 #include "platform/windows_api.h"
 
 namespace ps {
@@ -10,15 +11,6 @@ namespace {
 // 'RSMB' as one little-endian value; windows.h has no name for it.
 constexpr DWORD rawSmbiosProvider = 0x52534D42;
 constexpr size_t rawHeaderSize = 8;
-constexpr uint8_t typeProcessor = 4;
-constexpr uint8_t typeMemoryDevice = 17;
-constexpr uint8_t typeEndOfTable = 127;
-
-uint16_t readWord(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-
-uint32_t readDword(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
 
 void fail(_smbiosInfo& result, const char* text) {
   result.errorText.assign(text);
@@ -28,8 +20,7 @@ void fail(_smbiosInfo& result, const char* text) {
 }  // namespace
 
 // The header's Length may claim more than the buffer holds (a short read, a
-// forged table): the walk is limited to the bytes present, and a structure
-// that does not fit in them ends it as a broken table.
+// forged table): the walk is limited to the bytes present.
 _smbiosInfo parseRawSmbios(const uint8_t* raw, size_t size) {
   _smbiosInfo result;
   if (!raw || size < rawHeaderSize) {
@@ -38,48 +29,28 @@ _smbiosInfo parseRawSmbios(const uint8_t* raw, size_t size) {
   }
   const uint8_t major = raw[1];
   const uint8_t minor = raw[2];
-  size_t end = readDword(raw + 4);
+  size_t end = smbiosDword(raw + 4);
   if (end > size - rawHeaderSize) end = size - rawHeaderSize;
-  const uint8_t* table = raw + rawHeaderSize;
 
   result.valid = true;
-  size_t p = 0;
-  while (p < end) {
-    if (end - p < 2) {
-      fail(result, "DMI table is broken");
-      break;
-    }
-    const uint8_t type = table[p];
-    const size_t length = table[p + 1];
-    if (length < 4 || length > end - p) {
-      fail(result, "DMI table is broken");
-      break;
-    }
-    if (type == typeProcessor) {
-      if (length < 26 || major < 2) {
+  const _smbiosWalkEnd walkEnd = walkSmbios(raw + rawHeaderSize, end, [&](const _smbiosStructure& s) {
+    if (s.type == smbiosProcessorType) {
+      if (s.length < 26 || major < 2) {
         fail(result, "Wrong ProcessorInformation version");
-        break;
+        return false;
       }
-      result.cpuCurrentMHz = readWord(table + p + 0x16);
-      result.cpuMaxMHz = readWord(table + p + 0x14);
-    } else if (type == typeMemoryDevice) {
+      result.cpuCurrentMHz = smbiosWord(s.data + 0x16);
+      result.cpuMaxMHz = smbiosWord(s.data + 0x14);
+    } else if (s.type == smbiosMemoryDeviceType) {
       // A version 2.7 Memory Device has a 34-byte formatted area.
-      if (length < 34 || major < 2 || (major == 2 && minor < 7)) {
+      if (s.length < 34 || major < 2 || (major == 2 && minor < 7)) {
         fail(result, "Wrong MemoryDeviceInformation version");
-        break;
+        return false;
       }
-    } else if (type == typeEndOfTable) {
-      break;
     }
-    // The string set ends with two zero bytes, which must lie inside the table.
-    size_t q = p + length;
-    while (q + 1 < end && !(table[q] == 0 && table[q + 1] == 0)) ++q;
-    if (q + 1 >= end) {
-      fail(result, "DMI table is broken");
-      break;
-    }
-    p = q + 2;
-  }
+    return true;
+  });
+  if (walkEnd == _smbiosWalkEnd::broken) fail(result, "DMI table is broken");
   return result;
 }
 

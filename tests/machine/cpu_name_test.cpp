@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "recorded_root.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
@@ -83,7 +83,7 @@ TEST(CpuName, AnalyseRecordedMachines) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.description);
-    RecordedRoot root(c.machine, c.table);
+    testSupport::_recordedRoot root(c.machine, c.table);
     std::unique_ptr<_cpuInfo> info(newCpuInfo());
     analyseCpuName(*info);
     EXPECT_STREQ(c.description, info->cpuDescription.text);

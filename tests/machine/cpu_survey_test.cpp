@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recorded_root.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
@@ -72,7 +72,7 @@ TEST(CpuSurvey, RecordedMachines) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.machine);
-    RecordedRoot root(c.machine, nullptr);
+    testSupport::_recordedRoot root(c.machine, nullptr);
     std::unique_ptr<_cpuInfo> info(newCpuInfo());
     info->coreCount = c.coreCount;
     info->hyperthreading = c.hyperthreading;

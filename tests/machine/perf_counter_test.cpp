@@ -13,31 +13,31 @@
 namespace ps {
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
-typedef std::vector<std::pair<std::string, uint32_t>> Instances;  // name, frequency
-typedef std::vector<std::pair<size_t, uint32_t>> Fields;          // offset, value
+typedef std::vector<uint8_t> _bytes;
+typedef std::vector<std::pair<std::string, uint32_t>> _instances;  // name, frequency
+typedef std::vector<std::pair<size_t, uint32_t>> _fields;          // offset, value
 
 // Counter indices of the synthetic machine.
-constexpr uint32_t kObject = 1848, kFrequency = 1850, kFrequency2 = 1852, kPerformance = 1860;
+constexpr uint32_t objectIndex = 1848, frequencyIndex = 1850, frequency2Index = 1852, performanceIndex = 1860;
 // Offsets in a block whose first object has two counters.
-constexpr size_t kFirstObject = sizeof(PERF_DATA_BLOCK);
-constexpr size_t kSecondCounter = kFirstObject + sizeof(PERF_OBJECT_TYPE) + sizeof(PERF_COUNTER_DEFINITION);
-constexpr size_t kFirstInstance = kSecondCounter + sizeof(PERF_COUNTER_DEFINITION);
+constexpr size_t firstObject = sizeof(PERF_DATA_BLOCK);
+constexpr size_t secondCounter = firstObject + sizeof(PERF_OBJECT_TYPE) + sizeof(PERF_COUNTER_DEFINITION);
+constexpr size_t firstInstance = secondCounter + sizeof(PERF_COUNTER_DEFINITION);
 
 template <typename T>
-void put(Bytes& out, size_t at, const T& value) {
+void put(_bytes& out, size_t at, const T& value) {
   out.resize(std::max(out.size(), at + sizeof(value)));
   memcpy(out.data() + at, &value, sizeof(value));
 }
 
-Bytes with(Bytes out, const Fields& fields) {
+_bytes with(_bytes out, const _fields& fields) {
   for (const auto& field : fields) put(out, field.first, field.second);
   return out;
 }
 
 // NUL-terminated UTF-16 strings.
-Bytes utf16(const std::vector<std::string>& texts) {
-  Bytes out;
+_bytes utf16(const std::vector<std::string>& texts) {
+  _bytes out;
   for (const std::string& text : texts)
     for (char c : text + '\0') put(out, out.size(), (uint16_t)(unsigned char)c);
   return out;
@@ -45,35 +45,35 @@ Bytes utf16(const std::vector<std::string>& texts) {
 
 // One object as the system lays it out: header, counter definitions, then
 // each instance with its name and counter block.
-Bytes object(const Instances& instances, std::vector<uint32_t> counters = {kPerformance, kFrequency},
-             uint32_t index = kObject) {
+_bytes object(const _instances& instances, std::vector<uint32_t> counters = {performanceIndex, frequencyIndex},
+             uint32_t index = objectIndex) {
   const DWORD n = (DWORD)counters.size();
-  Bytes out;
+  _bytes out;
   put(out, 0, PERF_OBJECT_TYPE{0, DWORD(sizeof(PERF_OBJECT_TYPE) + n * sizeof(PERF_COUNTER_DEFINITION)),
                                sizeof(PERF_OBJECT_TYPE), index, 0, 0, 0, 0, n, 0, (LONG)instances.size(), 0, 0, 0});
   for (DWORD j = 0; j < n; ++j)
     put(out, out.size(), PERF_COUNTER_DEFINITION{sizeof(PERF_COUNTER_DEFINITION), counters[j], 0, 0, 0, 0, 0, 0, 4,
                                                  8 + 4 * j});
   for (const auto& instance : instances) {
-    const Bytes name = utf16({instance.first});
+    const _bytes name = utf16({instance.first});
     put(out, out.size(), PERF_INSTANCE_DEFINITION{DWORD(sizeof(PERF_INSTANCE_DEFINITION) + name.size()), 0, 0, 0,
                                                   sizeof(PERF_INSTANCE_DEFINITION), 0});
     out.insert(out.end(), name.begin(), name.end());
     put(out, out.size(), (uint64_t)(8 + 4 * n));  // the counter block's length, then its values
-    for (uint32_t counter : counters) put(out, out.size(), counter == kPerformance ? 99u : instance.second);
+    for (uint32_t counter : counters) put(out, out.size(), counter == performanceIndex ? 99u : instance.second);
   }
   return with(out, {{offsetof(PERF_OBJECT_TYPE, TotalByteLength), (DWORD)out.size()}});
 }
 
-Bytes block(const std::vector<Bytes>& objects) {
-  Bytes out = with(Bytes(sizeof(PERF_DATA_BLOCK)), {{offsetof(PERF_DATA_BLOCK, HeaderLength), sizeof(PERF_DATA_BLOCK)},
+_bytes block(const std::vector<_bytes>& objects) {
+  _bytes out = with(_bytes(sizeof(PERF_DATA_BLOCK)), {{offsetof(PERF_DATA_BLOCK, HeaderLength), sizeof(PERF_DATA_BLOCK)},
                                                    {offsetof(PERF_DATA_BLOCK, NumObjectTypes), objects.size()}});
-  for (const Bytes& o : objects) out.insert(out.end(), o.begin(), o.end());
+  for (const _bytes& o : objects) out.insert(out.end(), o.begin(), o.end());
   return out;
 }
 
 // The registry as the tests want it; an empty name table cannot be read.
-Bytes fakeTable, fakeData;
+_bytes fakeTable, fakeData;
 
 LSTATUS fakeQueryW(HKEY, LPCWSTR, DWORD*, DWORD*, BYTE* data, DWORD* size) {
   if (data) memcpy(data, fakeTable.data(), std::min<size_t>(*size, fakeTable.size()));
@@ -104,10 +104,10 @@ class PerfCounter : public ::testing::Test {
   }
   // The walk over an exact-size copy, so that a read past the end is an
   // address-sanitizer error rather than a read of vector slack.
-  bool walk(const Bytes& data) {
+  bool walk(const _bytes& data) {
     reset();
-    const Bytes exact(data);
-    return readFrequencies(exact.data(), exact.size(), kObject, kFrequency, kFrequency2, kPerformance, frequency,
+    const _bytes exact(data);
+    return readFrequencies(exact.data(), exact.size(), objectIndex, frequencyIndex, frequency2Index, performanceIndex, frequency,
                            info->errorText);
   }
 
@@ -124,8 +124,8 @@ TEST_F(PerfCounter, ThroughTheRegistry) {
   EXPECT_EQ(-1, findCounterIndex(table, "Cut"));
 
   // Object P comes second, and its frequency counter carries the second index.
-  fakeData = block({object({{"0,0", 1}}, {kPerformance, kFrequency}, 238),
-                    object({{"0,0", 3100}, {"0,1", 3200}, {"0,_Total", 1}}, {kFrequency2, kPerformance})});
+  fakeData = block({object({{"0,0", 1}}, {performanceIndex, frequencyIndex}, 238),
+                    object({{"0,0", 3100}, {"0,1", 3200}, {"0,_Total", 1}}, {frequency2Index, performanceIndex})});
   EXPECT_TRUE(getCorePercentage(*info, frequency));
   EXPECT_TRUE(frequency[0] == 3100 && frequency[1] == 3200 && countOf(0) == 510);
   EXPECT_STREQ("", info->errorText.text);
@@ -134,13 +134,13 @@ TEST_F(PerfCounter, ThroughTheRegistry) {
   fakeData.resize(264001);
   reset();
   EXPECT_FALSE(getCorePercentage(*info, frequency));
-  EXPECT_STREQ("getCorePercentage: RegQueryValueExA more data. Requesting 264000 Bytes. Count:3000;  \n",
+  EXPECT_STREQ("getCorePercentage: RegQueryValueExA more data. Requesting 264000 _bytes. Count:3000;  \n",
                info->errorText.text);
   EXPECT_EQ(512u, countOf(0));
 
   // A name past the returned bytes lies within the buffer, not the data.
   fakeData =
-      with(block({object({{"0,0", 3000}})}), {{kFirstInstance + offsetof(PERF_INSTANCE_DEFINITION, NameOffset), 999}});
+      with(block({object({{"0,0", 3000}})}), {{firstInstance + offsetof(PERF_INSTANCE_DEFINITION, NameOffset), 999}});
   reset();
   EXPECT_FALSE(getCorePercentage(*info, frequency));
   EXPECT_STREQ(perfDataMalformedText, info->errorText.text);
@@ -157,16 +157,16 @@ TEST_F(PerfCounter, ThroughTheRegistry) {
 // its flat index; the other entries keep their 9999, except after a malformed
 // block, which leaves them all zero.
 TEST_F(PerfCounter, WalkOverBlocks) {
-  const Instances one = {{"0,0", 0}};
+  const _instances one = {{"0,0", 0}};
   const std::string noData = "getCorePercentage: Required data not available", bad = perfDataMalformedText;
-  const Bytes good = block({object({{"0,0", 3000}, {"0,1", 3100}, {"0,_Total", 1}})});
-  std::vector<std::tuple<Bytes, std::string, std::vector<int>>> cases = {
+  const _bytes good = block({object({{"0,0", 3000}, {"0,1", 3100}, {"0,_Total", 1}})});
+  std::vector<std::tuple<_bytes, std::string, std::vector<int>>> cases = {
       {block({}), "getCorePercentage: Required counter not available", {}},
-      {block({object(one, {kPerformance, kFrequency}, 238)}), "", {}},  // no object P
-      {block({object(one, {kPerformance})}), noData, {}},
-      {block({object(one, {kFrequency})}), noData, {}},
+      {block({object(one, {performanceIndex, frequencyIndex}, 238)}), "", {}},  // no object P
+      {block({object(one, {performanceIndex})}), noData, {}},
+      {block({object(one, {frequencyIndex})}), noData, {}},
       {block({object({})}), noData, {}},
-      {with(block({object(one)}), {{kFirstObject + offsetof(PERF_OBJECT_TYPE, NumInstances), PERF_NO_INSTANCES}}),
+      {with(block({object(one)}), {{firstObject + offsetof(PERF_OBJECT_TYPE, NumInstances), PERF_NO_INSTANCES}}),
        noData, {}},
       {block({object({{"0,_Total", 1}, {"_Total", 2}, {"_TOTAL", 3}})}), "", {}},
       // Group by group, as the system lists them; maxCores rises before the index is formed.
@@ -175,17 +175,17 @@ TEST_F(PerfCounter, WalkOverBlocks) {
       // Indices out of range are skipped, and huge numbers do not wrap.
       {block({object({{"0,511", 511}, {"0,512", 1}, {"1,0", 1}, {"-1", 1}, {"99999999999", 1},
                        {"2147483647,2147483647", 1}, {"0,3", 3}})}), "", {511, 3}},
-      // Fields pointing outside the block, and endless empty objects before P.
+      // _fields pointing outside the block, and endless empty objects before P.
       {with(good, {{offsetof(PERF_DATA_BLOCK, HeaderLength), 0xFFFFFFF0u}}), bad, {}},
-      {with(good, {{kFirstObject + offsetof(PERF_OBJECT_TYPE, NumInstances), 0x7FFFFFFFu}}), bad, {}},
-      {with(good, {{kSecondCounter + offsetof(PERF_COUNTER_DEFINITION, CounterOffset), ~3u}}), bad, {}},
-      {with(good, {{kFirstInstance + offsetof(PERF_INSTANCE_DEFINITION, NameOffset), ~0u}}), bad, {}},
+      {with(good, {{firstObject + offsetof(PERF_OBJECT_TYPE, NumInstances), 0x7FFFFFFFu}}), bad, {}},
+      {with(good, {{secondCounter + offsetof(PERF_COUNTER_DEFINITION, CounterOffset), ~3u}}), bad, {}},
+      {with(good, {{firstInstance + offsetof(PERF_INSTANCE_DEFINITION, NameOffset), ~0u}}), bad, {}},
       {with(good, {{offsetof(PERF_DATA_BLOCK, NumObjectTypes), ~0u},
-                   {kFirstObject + offsetof(PERF_OBJECT_TYPE, ObjectNameTitleIndex), 1u},
-                   {kFirstObject + offsetof(PERF_OBJECT_TYPE, TotalByteLength), 0u}}),
+                   {firstObject + offsetof(PERF_OBJECT_TYPE, ObjectNameTitleIndex), 1u},
+                   {firstObject + offsetof(PERF_OBJECT_TYPE, TotalByteLength), 0u}}),
        bad, {}},
   };
-  for (size_t size = 0; size < good.size(); ++size) cases.push_back({Bytes(&good[0], &good[size]), bad, {}});
+  for (size_t size = 0; size < good.size(); ++size) cases.push_back({_bytes(&good[0], &good[size]), bad, {}});
   for (size_t i = 0; i < cases.size(); ++i) {
     const auto& [data, error, stored] = cases[i];
     SCOPED_TRACE(i);

@@ -10,20 +10,20 @@
 #include <utility>
 #include <vector>
 
-#include "recorded_root.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
+typedef std::vector<uint8_t> _bytes;
 
 const char* const broken = "DMI table is broken";
 const char* const memoryVersion = "Wrong MemoryDeviceInformation version";
 
 // The firmware call's buffer: the 8-byte header, then the structures.
-Bytes rawTable(uint8_t major, uint8_t minor, std::initializer_list<Bytes> structures, int64_t declared = -1) {
-  Bytes raw = {0, major, minor, 0, 0, 0, 0, 0};
-  for (const Bytes& s : structures) raw.insert(raw.end(), s.begin(), s.end());
+_bytes rawTable(uint8_t major, uint8_t minor, std::initializer_list<_bytes> structures, int64_t declared = -1) {
+  _bytes raw = {0, major, minor, 0, 0, 0, 0, 0};
+  for (const _bytes& s : structures) raw.insert(raw.end(), s.begin(), s.end());
   const uint32_t length = declared < 0 ? (uint32_t)(raw.size() - 8) : (uint32_t)declared;
   memcpy(&raw[4], &length, 4);
   return raw;
@@ -31,8 +31,8 @@ Bytes rawTable(uint8_t major, uint8_t minor, std::initializer_list<Bytes> struct
 
 // A formatted area of the given Length byte, with the processor speeds at 14h
 // and 16h when it reaches them, then its string set (two zero bytes when empty).
-Bytes structure(uint8_t type, uint8_t length, uint16_t maxMhz = 0, uint16_t currentMhz = 0, const char* strings = "") {
-  Bytes s(0x18, 0x11);
+_bytes structure(uint8_t type, uint8_t length, uint16_t maxMhz = 0, uint16_t currentMhz = 0, const char* strings = "") {
+  _bytes s(0x18, 0x11);
   s[0] = type;
   s[1] = length;
   const uint16_t speeds[2] = {maxMhz, currentMhz};
@@ -45,8 +45,8 @@ Bytes structure(uint8_t type, uint8_t length, uint16_t maxMhz = 0, uint16_t curr
 
 // Parses an exactly sized heap copy, so that the address sanitizer sees any
 // overread; no bytes at all: reads through the firmware call.
-void check(const Bytes& raw, const char* error, uint16_t maxMhz, uint16_t currentMhz) {
-  const Bytes exact(raw);
+void check(const _bytes& raw, const char* error, uint16_t maxMhz, uint16_t currentMhz) {
+  const _bytes exact(raw);
   const _smbiosInfo r = raw.empty() ? readSmbios() : parseRawSmbios(exact.data(), exact.size());
   EXPECT_STREQ(error, r.errorText.text);
   EXPECT_EQ(error[0] == 0, r.valid);
@@ -54,8 +54,8 @@ void check(const Bytes& raw, const char* error, uint16_t maxMhz, uint16_t curren
 }
 
 TEST(SmbiosWalk, SyntheticTables) {
-  const Bytes end = structure(127, 4);
-  const std::tuple<Bytes, const char*, uint16_t, uint16_t> cases[] = {
+  const _bytes end = structure(127, 4);
+  const std::tuple<_bytes, const char*, uint16_t, uint16_t> cases[] = {
       {rawTable(2, 7, {structure(4, 42, 4200, 3000, "CPU1"), structure(17, 34), end}), "", 4200, 3000},
       // The last processor wins; a Length of 0 after the end would be broken if it were read.
       {rawTable(3, 2, {structure(4, 48, 4000, 2400), structure(4, 48, 4000), end, {0, 0, 0, 0}}), "", 4000, 0},
@@ -75,10 +75,10 @@ TEST(SmbiosWalk, SyntheticTables) {
   }
   // Every cut of a table whose header still claims it whole: broken within the
   // header or a structure, valid at the end of one.
-  const Bytes whole = rawTable(3, 0, {structure(4, 48, 3000, 2000, "P0"), structure(17, 40, 0, 0, "DIMM")});
+  const _bytes whole = rawTable(3, 0, {structure(4, 48, 3000, 2000, "P0"), structure(17, 40, 0, 0, "DIMM")});
   for (size_t size = 1; size <= whole.size(); ++size) {
     SCOPED_TRACE(size);
-    check(Bytes(whole.begin(), whole.begin() + size), size == 8 || size == 60 || size == whole.size() ? "" : broken,
+    check(_bytes(whole.begin(), whole.begin() + size), size == 8 || size == 60 || size == whole.size() ? "" : broken,
           size < 56 ? 0 : 3000, size < 56 ? 0 : 2000);
   }
 }
@@ -102,11 +102,11 @@ TEST(SmbiosWalk, RecordedTables) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RecordedRoot root(nullptr, c.name);
+    testSupport::_recordedRoot root(nullptr, c.name);
     std::ifstream file(std::string(PS_TESTDATA_DIR) + "/smbios/" + c.name + "/DMI", std::ios::binary);
-    const Bytes dmi((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const _bytes dmi((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_GT(dmi.size(), 1000u);
-    check(c.major ? rawTable(c.major, c.minor, {dmi}) : Bytes(), c.error, c.maxMhz, c.currentMhz);
+    check(c.major ? rawTable(c.major, c.minor, {dmi}) : _bytes(), c.error, c.maxMhz, c.currentMhz);
   }
 }
 

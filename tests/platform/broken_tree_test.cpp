@@ -1,12 +1,12 @@
 // The processor side of the layer on hand-made trees with missing, empty,
 // garbage or oversized files: every answer stays defined.
-#include "platform/linux/topology.h"
-#include "testing_root.h"
+#include "platform/linux/snapshot.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
 
-using namespace platformTesting;
+using namespace testSupport;
 
 TEST(BrokenTrees, ProcessorFiles) {
   const std::string cpu = "sys/devices/system/cpu/", online = cpu + "online", freq = cpu + "cpu0/cpufreq/";
@@ -14,7 +14,7 @@ TEST(BrokenTrees, ProcessorFiles) {
   // No usable online list: the cpuN directories decide. cpu2 has no topology,
   // cpu3 garbage, cpu4 is offline, cpu5 names a sibling that does not exist,
   // and the allowed list names nothing online.
-  const treeFiles badTopology = {
+  const _treeFiles badTopology = {
       {online, "garbage"}, {cpu + "cpu0" + siblings, "0-1"}, {cpu + "cpu0" + package, "0"},
       {cpu + "cpu1" + siblings, "0-1"}, {cpu + "cpu1" + package, "0"}, {cpu + "cpu2/", ""},
       {cpu + "cpu3" + siblings, ""}, {cpu + "cpu3" + package, "x"}, {cpu + "cpu4/online", "0\n"},
@@ -26,7 +26,7 @@ TEST(BrokenTrees, ProcessorFiles) {
   for (int i = 0; i < 300000; ++i) noColons += "x\n";
   const std::string huge = "processor : 0\n" + noColons + "model name : First\n\nprocessor : 1\nmodel name : Second\n" +
                            "flags : " + std::string(3 << 20, 'x') + "\n";
-  const auto withCpuinfo = [&](const std::string& text, treeFiles more = {}) {
+  const auto withCpuinfo = [&](const std::string& text, _treeFiles more = {}) {
     more.insert(more.end(), {{online, "0-1"}, {"proc/cpuinfo", text}});
     return more;
   };
@@ -34,7 +34,7 @@ TEST(BrokenTrees, ProcessorFiles) {
   const std::vector<int> two = {0, 1};
   const std::vector<ULONG_PTR> ownCores = {1, 2, 1, 2};
   struct {
-    treeFiles files;
+    _treeFiles files;
     std::vector<int> cpus;
     std::vector<ULONG_PTR> records;  // masks of the core records, then of the package records
     std::u16string name0, name1;
@@ -55,12 +55,15 @@ TEST(BrokenTrees, ProcessorFiles) {
       // Old ARM: the name is on the first entry only.
       {withCpuinfo("Processor\t: ARMv7 Processor rev 10 (v7l)\nprocessor\t: 0\n\nprocessor\t: 1\n"), two, ownCores, arm,
        arm, -1},
-      {withCpuinfo("processor\t: 0\ncpu model\t: MIPS 24Kc\n", {{freq + "cpuinfo_max_freq", "1000000"}}), two,
+      {withCpuinfo("processor\t: 0\ncpu model\t: MIPS 24Kc\n",
+                   {{freq + "cpuinfo_max_freq", "1000000"}, {freq + "scaling_driver", "acpi-cpufreq\n"}}),
+       two,
        ownCores, u"MIPS 24Kc", u"MIPS 24Kc", 1000},
       {withCpuinfo("processor\t: 0\ncpu\t\t: POWER9\nclock\t\t: 2166.000000MHz\n", {{freq + "base_frequency", "junk"}}),
-       two, ownCores, u"POWER9", u"POWER9", 2166},
+       two, ownCores, u"POWER9", u"POWER9", -1},  // bare metal: the cpuinfo clock is the live one
       // Entries go by their processor number, not their position.
-      {withCpuinfo("processor : 1\nmodel name : B\ncpu MHz : 1e9\n\nprocessor : 0\nmodel name : A\ncpu MHz : 1499.5\n",
+      {withCpuinfo("processor : 1\nmodel name : B\ncpu MHz : 1e9\n\nprocessor : 0\nmodel name : A\ncpu MHz : 1499.5\n"
+                   "flags : fpu hypervisor\n",
                    {{freq + "base_frequency", "0"}, {freq + "cpuinfo_max_freq", ""}}),
        two, ownCores, u"A", u"B", 1500},
       {withCpuinfo("processor : 0\nmodel name : Caf\xc3\xa9 \xff\ncpu MHz : fast\n",
@@ -71,17 +74,18 @@ TEST(BrokenTrees, ProcessorFiles) {
   };
   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
     SCOPED_TRACE(i);
-    tempTree tree(cases[i].files);
-    scopedRoot root(tree.root());
-    const linuxLayer::processorList list = linuxLayer::readProcessorList();
-    EXPECT_EQ(list.cpus, cases[i].cpus);
+    _tempTree tree(cases[i].files);
+    _scopedRoot root(tree.root());
+    const auto snapshot = linuxLayer::processorSnapshot();
+    EXPECT_EQ(snapshot->list.cpus, cases[i].cpus);
     std::vector<ULONG_PTR> records;
-    for (const auto& r : linuxLayer::processorRecords(list, 0)) records.push_back(r.ProcessorMask);
+    if (!snapshot->records.empty())
+      for (const auto& r : snapshot->records[0]) records.push_back(r.ProcessorMask);
     EXPECT_EQ(records, cases[i].records);
     DWORD length = 0;
     GetLogicalProcessorInformation(nullptr, &length);
     EXPECT_EQ(length, records.size() * 32);
-    EXPECT_EQ(GetActiveProcessorGroupCount(), list.cpus.empty() ? 0 : 1);
+    EXPECT_EQ(GetActiveProcessorGroupCount(), snapshot->list.cpus.empty() ? 0 : 1);
     EXPECT_EQ(processorKeyValues(0), std::make_pair(cases[i].name0, cases[i].mhz0));
     EXPECT_EQ(processorKeyValues(1).first, cases[i].name1);
   }

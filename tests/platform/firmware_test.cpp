@@ -1,10 +1,10 @@
 #include "platform/linux/firmware.h"
-#include "testing_root.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
 
-using namespace platformTesting;
+using namespace testSupport;
 
 const std::string dmiPath = "sys/firmware/dmi/tables/DMI";
 const std::string entryPath = "sys/firmware/dmi/tables/smbios_entry_point";
@@ -29,18 +29,27 @@ std::string firmwareOutcome(const std::string& root) {
 
 TEST(Firmware, RecordedAndBrokenTables) {
   const std::string endOfTable("\x7f\x04\x00\x00\x00\x00", 6), smbios28("_SM_\0\0\x02\x08", 8);
-  const std::pair<std::string, std::string> memTotal = {"proc/meminfo", "MemTotal:       32777916 kB\nMemFree: 5 kB\n"};
+  // Three online memory blocks of 128 MiB, one offline; MemTotal is never the answer.
+  const std::string memory = "sys/devices/system/memory/";
+  const _treeFiles blocks = {{memory + "block_size_bytes", "8000000\n"}, {memory + "memory0/state", "online\n"},
+                             {memory + "memory1/state", "online\n"}, {memory + "memory2/state", "offline\n"},
+                             {memory + "memory39/state", "online\n"}, {memory + "memory_x/state", "online\n"},
+                             {"proc/meminfo", "MemTotal:       32777916 kB\n"}};
+  const auto with = [](_treeFiles files, const _treeFiles& more) {
+    files.insert(files.end(), more.begin(), more.end());
+    return files;
+  };
   // One Memory Device of the given length with the Size word where the length
   // holds it (Extended Size 0); then the end of the table.
   const auto device = [&](int length, unsigned size) {
     std::string t(length, '\0');
     t[0] = 17, t[1] = static_cast<char>(length);
     if (length >= 0x0E) t[0x0C] = static_cast<char>(size & 0xFF), t[0x0D] = static_cast<char>(size >> 8);
-    return treeFiles{{dmiPath, t + std::string("\0\0", 2) + endOfTable}, {entryPath, smbios28}};
+    return _treeFiles{{dmiPath, t + std::string("\0\0", 2) + endOfTable}, {entryPath, smbios28}};
   };
   struct {
     const char* recorded;  // table directory linked in, if any
-    treeFiles files;
+    _treeFiles files;
     const char* firmware;
     ULONGLONG memoryKiB;  // with the error when 0
     DWORD memoryError;
@@ -54,27 +63,28 @@ TEST(Firmware, RecordedAndBrokenTables) {
       // Published without an entry point: no version to report.
       {"asrock-x570d4u-ryzen", {}, "error 13", 64ull << 20, 0},  // 2 x 32 GiB in Extended Size
       {"supermicro-h8qg6-4s-opteron", {}, "error 13", 128ull << 20, 0},
-      // Malformed early on: MemTotal is the fallback.
-      {"hyperv-vm-malformed", {{"proc/meminfo", "MemTotal:   lots kB\n"}}, "error 13", 0, ERROR_INVALID_DATA},
-      {"hyperv-vm-malformed", {memTotal}, "error 13", 32777916, 0},
-      {nullptr, {}, "error 2", 0, ERROR_FILE_NOT_FOUND},
+      // Malformed early on: the online memory blocks are the fallback.
+      {"hyperv-vm-malformed", blocks, "error 13", 3 << 17, 0},
+      {"hyperv-vm-malformed", with(blocks, {{memory + "block_size_bytes", "0x8000000\n"}}), "error 13", 0,
+       ERROR_INVALID_DATA},
+      {nullptr, {{"proc/meminfo", "MemTotal:       32777916 kB\n"}}, "error 2", 0, ERROR_FILE_NOT_FOUND},
       {nullptr, {{dmiPath, endOfTable}, {entryPath, "_SM"}}, "error 13", 0, ERROR_FILE_NOT_FOUND},
       {nullptr, device(0x22, 0x8000 | 512), "2.8.0", 512, 0},  // KiB granularity
       {nullptr, device(0x1B, 0x7FFF), "2.8.0", 0x7FFFull << 10, 0},  // no Extended Size field
       {nullptr, device(0x22, 0xFFFF), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // size unknown
       {nullptr, device(0x0C, 4096), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // too short for the Size word
       // Cut inside the second structure: handed over as it is.
-      {nullptr, {{dmiPath, fileBytes(smbiosDir("vmware-vm") + "/DMI").substr(0, 100)}, {entryPath, smbios28}, memTotal},
-       "2.8.0", 32777916, 0},
+      {nullptr, {{dmiPath, fileBytes(smbiosDir("vmware-vm") + "/DMI").substr(0, 100)}, {entryPath, smbios28}},
+       "2.8.0", 0, ERROR_FILE_NOT_FOUND},
       // Larger than any real table: refused rather than read without end.
       {nullptr, {{dmiPath, std::string(17 << 20, '\x11')}, {entryPath, smbios28}}, "error 13", 0, ERROR_FILE_NOT_FOUND},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
-    tempTree tree;
+    _tempTree tree;
     if (c.recorded != nullptr) tree.link("sys/firmware/dmi/tables", smbiosDir(c.recorded));
     tree.write(c.files);
-    scopedRoot root(tree.root());
+    _scopedRoot root(tree.root());
     EXPECT_EQ(firmwareOutcome(tree.root()), c.firmware);
     ULONGLONG kib = 0;
     EXPECT_EQ(GetPhysicallyInstalledSystemMemory(&kib), c.memoryKiB != 0);
@@ -84,8 +94,8 @@ TEST(Firmware, RecordedAndBrokenTables) {
     }
   }
 
-  tempTree tree(device(0x22, 0xFFFF));
-  scopedRoot root(tree.root());
+  _tempTree tree(device(0x22, 0xFFFF));
+  _scopedRoot root(tree.root());
   EXPECT_EQ(GetSystemFirmwareTable(0x41435049 /* 'ACPI' */, 0, nullptr, 0), 0u);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(GetPhysicallyInstalledSystemMemory(nullptr));

@@ -1,11 +1,11 @@
 #include <map>
 
-#include "testing_root.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
 
-using namespace platformTesting;
+using namespace testSupport;
 
 // The counter-name table, split into its index/name pairs as a caller does.
 std::map<std::string, DWORD> counterIndexes() {
@@ -78,19 +78,20 @@ TEST(PerfData, RecordedMachines) {
     size_t instances;
     std::vector<std::pair<size_t, const char*>> probes;
   } cases[] = {
-      // scaling_cur_freq 2893313 kHz against a 2300000 kHz maximum (boost).
-      {"amd-epyc-7451-2s-96cpu", 99, {{0, "0,0 2893 126"}, {64, "0,_Total 2894 126"}, {96, "1,31 2894 126"},
+      // scaling_cur_freq 2893313 kHz against the rated 2300 MHz (boost); groups of 48.
+      {"amd-epyc-7451-2s-96cpu", 99, {{0, "0,0 2893 126"}, {48, "0,_Total 2894 126"}, {49, "1,0 2894 126"},
                                       {97, "1,_Total 2894 126"}, {98, "_Total 2894 126"}}},
-      {"intel-xeon-gold6230-2s-80cpu", 83, {{0, "0,0 800 100"}, {80, "1,15 801 100"}}},  // cpuinfo only
-      {"intel-i7-1370P-raptorlake-hybrid", 22, {{0, "0,0 1171 62"}, {19, "0,19 400 29"}}},
-      {"intel-xeon-e5-2680v3-offline", 19, {{16, "0,16 1300 100"}}},
-      {"vm-virtualbox-i5-3317U", 4, {{1, "0,1 1600 42"}, {2, "0,_Total 1600 42"}}},
+      // cpuinfo's live clocks against the 2100 in the name; groups of 40.
+      {"intel-xeon-gold6230-2s-80cpu", 83, {{0, "0,0 800 38"}, {40, "0,_Total 802 38"}, {80, "1,39 801 38"}}},
+      {"intel-i7-1370P-raptorlake-hybrid", 22, {{0, "0,0 1171 62"}, {19, "0,19 400 21"}}},
+      {"intel-xeon-e5-2680v3-offline", 19, {{16, "0,16 1300 52"}}},
+      {"vm-virtualbox-i5-3317U", 4, {{1, "0,1 1600 94"}, {2, "0,_Total 1600 94"}}},
       {"amd-opteron-6134-4s-cgroup", 8, {{5, "0,5 800 35"}}},
   };
   const DWORD processorInformation = counterIndexes().at("Processor Information");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.machine);
-    scopedRoot root(machineRoot(c.machine));
+    _scopedRoot root(machineRoot(c.machine));
     DWORD objects = 0;
     const auto instances = instancesOf(processorInformation, &objects);
     EXPECT_EQ(objects, 1u);
@@ -100,10 +101,10 @@ TEST(PerfData, RecordedMachines) {
 }
 
 TEST(PerfData, UnknownObjectShortBufferAndMissingClocks) {
-  tempTree tree({{"sys/devices/system/cpu/online", "0-2"},
+  _tempTree tree({{"sys/devices/system/cpu/online", "0-2"},
                  {"sys/devices/system/cpu/cpu1/cpufreq/scaling_cur_freq", "1500000\n"},
                  {"proc/cpuinfo", "processor : 0\ncpu MHz : garbage\n"}});
-  scopedRoot root(tree.root());
+  _scopedRoot root(tree.root());
   DWORD objects = 9;
   EXPECT_TRUE(instancesOf(238, &objects).empty());  // the older Processor object is not served
   EXPECT_EQ(objects, 0u);

@@ -1,14 +1,18 @@
 #include <array>
 #include <thread>
 
+#include "platform/linux/snapshot.h"
 #include "platform/linux/topology.h"
-#include "testing_root.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
 
-using namespace platformTesting;
-using linuxLayer::processorList;
+using namespace testSupport;
+using linuxLayer::_processorList;
+
+// Per group: logical processors, cores, cores with several threads, packages.
+using _groupShape = std::array<int, 4>;
 
 // Walks GetLogicalProcessorInformationEx(RelationGroup) as a caller does, with
 // the size query first: active processor count and mask per group.
@@ -46,77 +50,144 @@ std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> callingGroupRecords() {
   return buffer;
 }
 
+// The groups as a caller sees them, checked against each other: the group
+// call's counts and masks, the records (group 0 through the call, which this
+// thread's affinity selects), and cores that are runs of consecutive
+// processors, ascending by their lowest CPU, a core's threads ascending.
+std::vector<_groupShape> groupShapes() {
+  const auto snapshot = linuxLayer::processorSnapshot();
+  const _processorList& list = snapshot->list;
+  EXPECT_EQ(GetActiveProcessorGroupCount(), list.groupCount());
+  const auto groups = activeGroups();
+  EXPECT_EQ(groups.size(), static_cast<size_t>(list.groupCount()));
+  std::vector<_groupShape> shapes;
+  for (int g = 0; g < list.groupCount() && g < static_cast<int>(groups.size()); ++g) {
+    const int logical = list.groupSize(g), first = list.groupStart(g);
+    EXPECT_EQ(groups[g], std::make_pair(logical, KAFFINITY(logical == 64 ? ~0ull : (1ull << logical) - 1)));
+    _groupShape got{0, 0, 0, 0};
+    KAFFINITY seen = 0;
+    int lastCoreCpu = -1;
+    for (const auto& record : g == 0 ? callingGroupRecords() : snapshot->records[g]) {
+      const int bits = __builtin_popcountll(record.ProcessorMask);
+      if (record.Relationship == RelationProcessorPackage) ++got[3];
+      if (record.Relationship != RelationProcessorCore) continue;
+      const int low = __builtin_ctzll(record.ProcessorMask);
+      EXPECT_EQ(record.ProcessorMask, ((bits == 64 ? 0 : 1ull << bits) - 1) << low) << "core not consecutive";
+      EXPECT_EQ(seen & record.ProcessorMask, 0u) << "processor in two cores";
+      EXPECT_EQ(record.ProcessorCore.Flags, bits > 1 ? 1 : 0);
+      EXPECT_GT(list.cpus[first + low], lastCoreCpu) << "cores out of order";
+      for (int t = 1; t < bits; ++t) EXPECT_LT(list.cpus[first + low + t - 1], list.cpus[first + low + t]);
+      lastCoreCpu = list.cpus[first + low];
+      seen |= record.ProcessorMask;
+      got = {got[0] + bits, got[1] + 1, got[2] + (bits > 1), got[3]};
+    }
+    shapes.push_back(got);
+  }
+  return shapes;
+}
+
 TEST(Topology, RecordedMachines) {
-  using groupShape = std::array<int, 4>;  // logical processors, cores, cores with several threads, packages
-  struct {
+  const struct {
     const char* machine;
-    int firstCpu, lastCpu;
-    std::vector<groupShape> groups;
+    std::vector<int> firstCpus;  // the kernel CPUs of the first logical processors
+    std::vector<_groupShape> groups;
   } cases[] = {
-      {"intel-i7-1165G7-tigerlake", 0, 7, {{8, 4, 4, 1}}},
-      {"intel-i7-1370P-raptorlake-hybrid", 0, 19, {{20, 14, 6, 1}}},
-      {"intel-i5-M560-dell-e4310", 0, 3, {{4, 2, 2, 1}}},
-      {"intel-xeon-X7550-4s-64cpu", 0, 63, {{64, 32, 32, 4}}},
-      {"intel-xeon-L5640-2s-24cpu", 0, 23, {{24, 12, 12, 2}}},  // no online file
-      // Groups are runs of 64, so a core whose sibling (n+40, n+48) falls in
-      // the other group counts once in each.
-      {"intel-xeon-gold6230-2s-80cpu", 0, 79, {{64, 40, 24, 2}, {16, 16, 0, 2}}},
-      {"amd-epyc-7451-2s-96cpu", 0, 95, {{64, 48, 16, 2}, {32, 32, 0, 2}}},
-      {"amd-ryzen5-1600", 0, 11, {{12, 6, 6, 1}}},
-      {"amd-opteron6328-2s-16cpu", 0, 15, {{16, 8, 8, 2}}},
+      {"intel-i7-1165G7-tigerlake", {0, 4, 1, 5}, {{8, 4, 4, 1}}},  // siblings (n, n+4)
+      {"intel-i7-1370P-raptorlake-hybrid", {0, 1, 2}, {{20, 14, 6, 1}}},
+      {"intel-i5-M560-dell-e4310", {0, 2, 1, 3}, {{4, 2, 2, 1}}},
+      {"intel-xeon-X7550-4s-64cpu", {0, 32, 1, 33}, {{64, 32, 32, 4}}},
+      {"intel-xeon-L5640-2s-24cpu", {0, 12, 1, 13}, {{24, 12, 12, 2}}},  // no online file
+      // No node information: the packages stand in, each whole in a group.
+      {"intel-xeon-gold6230-2s-80cpu", {0, 40, 2, 42}, {{40, 20, 20, 1}, {40, 20, 20, 1}}},
+      {"amd-epyc-7451-2s-96cpu", {0, 48, 1, 49}, {{48, 24, 24, 1}, {48, 24, 24, 1}}},
+      {"amd-ryzen5-1600", {0, 6, 1, 7}, {{12, 6, 6, 1}}},
+      {"amd-opteron6328-2s-16cpu", {0, 1, 2}, {{16, 8, 8, 2}}},
       // Two dies per package (core_id repeats) and a cgroup cpuset of 0-5.
-      {"amd-opteron-6134-4s-cgroup", 0, 5, {{6, 6, 0, 1}}},
-      {"intel-xeon-e5-2680v3-offline", 4, 20, {{17, 17, 0, 2}}},  // cpu0-3 offline
-      {"vm-kvm-skylake-offline", 0, 1, {{2, 2, 0, 2}}},
-      {"vm-cloud-xeon-e5-2695v4-8vcpu", 0, 7, {{8, 8, 0, 1}}},
+      {"amd-opteron-6134-4s-cgroup", {0, 1, 2, 3, 4, 5}, {{6, 6, 0, 1}}},
+      {"intel-xeon-e5-2680v3-offline", {4, 5}, {{17, 17, 0, 2}}},  // cpu0-3 offline
+      {"vm-kvm-skylake-offline", {0, 1}, {{2, 2, 0, 2}}},
+      {"vm-cloud-xeon-e5-2695v4-8vcpu", {0, 1}, {{8, 8, 0, 1}}},
   };
   for (const auto& m : cases) {
     SCOPED_TRACE(m.machine);
-    scopedRoot root(machineRoot(m.machine));
-    const processorList list = linuxLayer::readProcessorList();
-    ASSERT_FALSE(list.cpus.empty());
-    EXPECT_TRUE(list.cpus.front() == m.firstCpu && list.cpus.back() == m.lastCpu);
-    EXPECT_EQ(GetActiveProcessorGroupCount(), m.groups.size());
-    const auto groups = activeGroups();
-    ASSERT_EQ(groups.size(), m.groups.size());
-    for (size_t g = 0; g < groups.size(); ++g) {
-      const int logical = m.groups[g][0];
-      EXPECT_EQ(groups[g], std::make_pair(logical, KAFFINITY(logical == 64 ? ~0ull : (1ull << logical) - 1)));
-      // This test's threads run in group 0; the other groups come from the layer below.
-      groupShape got{0, 0, 0, 0};
-      KAFFINITY seen = 0;
-      for (const auto& record : g == 0 ? callingGroupRecords() : linuxLayer::processorRecords(list, int(g))) {
-        const int bits = __builtin_popcountll(record.ProcessorMask);
-        if (record.Relationship == RelationProcessorPackage) ++got[3];
-        if (record.Relationship != RelationProcessorCore) continue;
-        EXPECT_EQ(seen & record.ProcessorMask, 0u) << "processor in two cores";
-        EXPECT_EQ(record.ProcessorCore.Flags, bits > 1 ? 1 : 0);
-        seen |= record.ProcessorMask;
-        got = {got[0] + bits, got[1] + 1, got[2] + (bits > 1), got[3]};
-      }
-      EXPECT_EQ(got, m.groups[g]) << "group " << g;
-    }
+    _scopedRoot root(machineRoot(m.machine));
+    const auto& cpus = linuxLayer::processorSnapshot()->list.cpus;
+    ASSERT_GE(cpus.size(), m.firstCpus.size());
+    EXPECT_EQ(std::vector<int>(cpus.begin(), cpus.begin() + m.firstCpus.size()), m.firstCpus);
+    EXPECT_EQ(groupShapes(), m.groups);
+  }
+}
+
+// A two-thread machine with the given NUMA nodes: the first threads of all
+// cores are CPUs 0..n/2-1, their siblings n/2..n-1, and each node holds a run
+// of cores, as the kernel numbers a multi-socket server.
+_treeFiles nodeMachine(const std::vector<int>& nodeSizes, const std::string& allowed = "") {
+  int total = 0;
+  for (const int size : nodeSizes) total += size;
+  const int half = total / 2;
+  _treeFiles files = {{"sys/devices/system/cpu/online", "0-" + std::to_string(total - 1)}};
+  for (int core = 0; core < half; ++core) {
+    const std::string siblings = std::to_string(core) + "," + std::to_string(core + half);
+    for (const int cpu : {core, core + half})
+      files.push_back({"sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/thread_siblings_list", siblings});
+  }
+  int firstCore = 0;
+  for (size_t node = 0; node < nodeSizes.size(); ++node) {
+    const int last = firstCore + nodeSizes[node] / 2 - 1;
+    const std::string list = std::to_string(firstCore) + "-" + std::to_string(last) + "," +
+                             std::to_string(firstCore + half) + "-" + std::to_string(last + half);
+    files.push_back({"sys/devices/system/node/node" + std::to_string(node) + "/cpulist", list});
+    firstCore = last + 1;
+  }
+  if (!allowed.empty()) files.push_back({"proc/self/status", "Cpus_allowed_list:\t" + allowed + "\n"});
+  return files;
+}
+
+TEST(Topology, GroupsFromNodes) {
+  const struct {
+    _treeFiles tree;
+    std::vector<int> groupSizes;
+  } cases[] = {
+      {nodeMachine({64}), {64}},
+      {nodeMachine({128, 128}), {64, 64, 64, 64}},  // nodes larger than a group are cut in two
+      {nodeMachine({100}), {50, 50}},
+      {nodeMachine({40, 40, 40}), {40, 40, 40}},    // no two fit in one group
+      {nodeMachine({18, 18, 18, 18}), {36, 36}},
+      {nodeMachine({40, 20, 20}), {40, 40}},        // the two small nodes share a group
+      {nodeMachine({40, 40}, "0-4,40-44"), {10}},   // a cpuset leaves one group
+      {nodeMachine({66}), {32, 34}},                // cut at a core boundary
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    _tempTree tree(c.tree);
+    _scopedRoot root(tree.root());
+    std::vector<int> sizes;
+    for (const auto& shape : groupShapes()) sizes.push_back(shape[0]);
+    EXPECT_EQ(sizes, c.groupSizes);
   }
 }
 
 TEST(Topology, ThreadPlacement) {
   {
-    scopedRoot root(machineRoot("intel-xeon-gold6230-2s-80cpu"));
-    const processorList list = linuxLayer::readProcessorList();
-    EXPECT_EQ(linuxLayer::groupOfAffinity(list, {70, 75}), 1);
+    _scopedRoot root(machineRoot("intel-xeon-gold6230-2s-80cpu"));
+    const _processorList list = linuxLayer::processorSnapshot()->list;
+    EXPECT_EQ(linuxLayer::groupOfAffinity(list, {21, 75}), 1);
     std::vector<int> cpus;
-    EXPECT_TRUE(linuxLayer::groupAffinityCpus(list, {0x5, 1, {0, 0, 0}}, &cpus));
-    EXPECT_EQ(cpus, (std::vector<int>{64, 66}));
-    EXPECT_FALSE(linuxLayer::groupAffinityCpus(list, {1ull << 20, 1, {0, 0, 0}}, &cpus));  // group 1 holds 16
+    // Group 1 holds the second package (the odd CPUs), core by core: 1, 41, 3, 43, ...
+    EXPECT_TRUE(linuxLayer::groupAffinityCpus(list, {0x7, 1, {0, 0, 0}}, &cpus));
+    EXPECT_EQ(cpus, (std::vector<int>{1, 3, 41}));
+    EXPECT_FALSE(linuxLayer::groupAffinityCpus(list, {1ull << 40, 1, {0, 0, 0}}, &cpus));  // group 1 holds 40
   }
   // For real, on this machine and in a thread of its own.
   std::thread([] {
-    const processorList list = linuxLayer::readProcessorList();
+    const _processorList list = linuxLayer::processorSnapshot()->list;
     const HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, 1234);
     GROUP_AFFINITY all = {~0ull, 0, {0, 0, 0}}, previous = {0, 99, {0, 0, 0}};
     ASSERT_TRUE(SetThreadGroupAffinity(thread, &all, &previous));
     EXPECT_TRUE(previous.Group == 0 && previous.Mask != 0);
-    EXPECT_EQ(linuxLayer::threadAffinity(), std::vector<int>(list.cpus.begin(), list.cpus.begin() + list.groupSize(0)));
+    std::vector<int> group0(list.cpus.begin(), list.cpus.begin() + list.groupSize(0));
+    std::sort(group0.begin(), group0.end());
+    EXPECT_EQ(linuxLayer::threadAffinity(), group0);
     GROUP_AFFINITY missing = {~0ull, static_cast<WORD>(list.groupCount()), {0, 0, 0}};
     EXPECT_FALSE(SetThreadGroupAffinity(thread, &missing, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);

@@ -1,5 +1,6 @@
 #include "platform/linux/cpu_facts.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -11,11 +12,11 @@ namespace linuxLayer {
 namespace {
 
 // Frequencies above 100 GHz are garbage, not clocks.
-constexpr unsigned long long kMaxKhz = 100000000ull;
-constexpr double kMaxMhz = 100000.0;
+constexpr unsigned long long maxKhz = 100000000ull;
+constexpr double maxMhz = 100000.0;
 
 // Finds `key` among the "key : value" lines of text[begin, end).
-bool findValue(const cpuinfoFile& file, size_t begin, size_t end, const char* key,
+bool findValue(const _cpuinfoFile& file, size_t begin, size_t end, const char* key,
                std::string* value) {
   const std::string& text = file.text;
   size_t line = begin;
@@ -35,7 +36,7 @@ bool findValue(const cpuinfoFile& file, size_t begin, size_t end, const char* ke
   return false;
 }
 
-const cpuinfoFile::block* blockOf(const cpuinfoFile& file, int cpu) {
+const _cpuinfoFile::_block* blockOf(const _cpuinfoFile& file, int cpu) {
   for (const auto& b : file.blocks)
     if (b.processor == cpu) return &b;
   return nullptr;
@@ -47,7 +48,7 @@ bool parseMhz(const std::string& text, double* mhz) {
   size_t i = 0;
   double value = 0;
   bool digits = false;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value <= kMaxMhz) {
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value <= maxMhz) {
     value = value * 10 + (text[i++] - '0');
     digits = true;
   }
@@ -60,13 +61,13 @@ bool parseMhz(const std::string& text, double* mhz) {
   }
   const std::string rest = trimmed(text.substr(i));
   if (!digits || !(rest.empty() || rest == "MHz" || rest == "mhz")) return false;
-  if (!(value > 0 && value <= kMaxMhz)) return false;
+  if (!(value > 0 && value <= maxMhz)) return false;
   *mhz = value;
   return true;
 }
 
-int cpuinfoMhz(const cpuinfoFile& file, int cpu) {
-  const cpuinfoFile::block* own = blockOf(file, cpu);
+int cpuinfoMhz(const _cpuinfoFile& file, int cpu) {
+  const _cpuinfoFile::_block* own = blockOf(file, cpu);
   if (own == nullptr) return -1;
   std::string value;
   double mhz = 0;
@@ -83,19 +84,19 @@ int cpufreqMhz(int cpu, const char* name) {
   const std::string path =
       "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/" + name;
   unsigned long long khz = 0;
-  if (!readUnsignedFile(path.c_str(), kMaxKhz, &khz)) return -1;
+  if (!readUnsignedFile(path.c_str(), maxKhz, &khz)) return -1;
   const int mhz = static_cast<int>((khz + 500) / 1000);
   return mhz > 0 ? mhz : -1;
 }
 
 }  // namespace
 
-void parseCpuinfo(std::string contents, cpuinfoFile* file) {
+void parseCpuinfo(std::string contents, _cpuinfoFile* file) {
   file->text = std::move(contents);
   file->blocks.clear();
   const std::string& text = file->text;
   size_t pos = 0;
-  cpuinfoFile::block current{0, 0, -1};
+  _cpuinfoFile::_block current{0, 0, -1};
   bool open = false;
   while (pos <= text.size()) {
     size_t lineEnd = text.find('\n', pos);
@@ -123,25 +124,25 @@ void parseCpuinfo(std::string contents, cpuinfoFile* file) {
   }
 }
 
-void readCpuinfo(cpuinfoFile* file) {
+void readCpuinfo(_cpuinfoFile* file) {
   std::string text;
-  readSystemLines("proc/cpuinfo", kCpuinfoCap, &text);
+  readSystemLines("proc/cpuinfo", cpuinfoCap, &text);
   parseCpuinfo(std::move(text), file);
 }
 
-bool processorName(const cpuinfoFile& file, int cpu, std::string* name) {
+bool processorName(const _cpuinfoFile& file, int cpu, std::string* name) {
   // x86 and newer ARM: "model name"; old ARM: "Processor"; MIPS: "cpu model";
   // PowerPC: "cpu"; RISC-V: "uarch".
-  static const char* const kKeys[] = {"model name", "Processor", "cpu model", "cpu", "uarch"};
+  static const char* const nameKeys[] = {"model name", "Processor", "cpu model", "cpu", "uarch"};
   std::string value;
-  if (const cpuinfoFile::block* own = blockOf(file, cpu)) {
-    for (const char* key : kKeys)
+  if (const _cpuinfoFile::_block* own = blockOf(file, cpu)) {
+    for (const char* key : nameKeys)
       if (findValue(file, own->begin, own->end, key, &value) && !value.empty()) {
         *name = value;
         return true;
       }
   }
-  for (const char* key : kKeys)
+  for (const char* key : nameKeys)
     for (const auto& b : file.blocks)
       if (findValue(file, b.begin, b.end, key, &value) && !value.empty()) {
         *name = value;
@@ -150,14 +151,91 @@ bool processorName(const cpuinfoFile& file, int cpu, std::string* name) {
   return false;
 }
 
-int nominalMhz(const cpuinfoFile& file, int cpu) {
-  int mhz = cpufreqMhz(cpu, "base_frequency");
-  if (mhz < 0) mhz = cpufreqMhz(cpu, "cpuinfo_max_freq");
-  if (mhz < 0) mhz = cpuinfoMhz(file, cpu);
-  return mhz;
+const char* clockSourceName(_clockSource source) {
+  switch (source) {
+    case _clockSource::cppcNominal:
+      return "acpi_cppc nominal_freq";
+    case _clockSource::cpufreqMax:
+      return "cpuinfo_max_freq";
+    case _clockSource::nameClock:
+      return "name";
+    case _clockSource::baseFrequency:
+      return "base_frequency";
+    case _clockSource::guestCpuMhz:
+      return "cpu MHz (guest)";
+    case _clockSource::none:
+      break;
+  }
+  return "none";
 }
 
-int currentMhz(const cpuinfoFile& file, int cpu) {
+int nameClockMhz(const std::string& name) {
+  const size_t at = name.find('@');
+  if (at == std::string::npos) return -1;
+  const size_t ghz = name.find("GHz", at);
+  if (ghz == std::string::npos) return -1;
+  // Whole and fraction parts in single precision and the product truncated,
+  // as the name analysis computes it.
+  const std::string number = trimmed(name.substr(at + 1, ghz - at - 1));
+  size_t pos = 0, fractionAt = 0;
+  unsigned long long whole = 0, fraction = 0;
+  if (!parseDigits(number, &pos, 1000, &whole)) return -1;
+  float ghzValue = static_cast<float>(whole);
+  if (pos < number.size() && number[pos] == '.') {
+    fractionAt = ++pos;
+    if (!parseDigits(number, &pos, 999999, &fraction) || pos - fractionAt > 6) return -1;
+    static const float divisors[] = {10.0f, 100.0f, 1000.0f, 10000.0f, 100000.0f, 1000000.0f};
+    ghzValue += static_cast<float>(fraction) / divisors[pos - fractionAt - 1];
+  }
+  if (pos != number.size()) return -1;
+  const float mhz = ghzValue * 1000.0f;
+  return mhz >= 1.0f && mhz <= static_cast<float>(maxMhz) ? static_cast<int>(mhz) : -1;
+}
+
+_ratedClock ratedClock(const _cpuinfoFile& file, int cpu) {
+  const std::string cpuDir = "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/";
+  unsigned long long nominal = 0;
+  if (readUnsignedFile((cpuDir + "acpi_cppc/nominal_freq").c_str(), static_cast<unsigned long long>(maxMhz),
+                       &nominal) &&
+      nominal > 0)
+    return {static_cast<int>(nominal), _clockSource::cppcNominal};
+
+  std::string driver;
+  readSystemFile((cpuDir + "cpufreq/scaling_driver").c_str(), smallFileCap, &driver);
+  driver = trimmed(driver);
+  int mhz = driver == "acpi-cpufreq" || driver == "powernow-k8" ? cpufreqMhz(cpu, "cpuinfo_max_freq") : -1;
+  if (mhz > 0) {
+    // A top step exactly 1 MHz above the next stands for turbo.
+    std::string text;
+    std::vector<unsigned long long> steps;
+    if (readSystemFile((cpuDir + "cpufreq/scaling_available_frequencies").c_str(), smallFileCap, &text) == 0) {
+      size_t pos = 0;
+      unsigned long long khz = 0;
+      for (;;) {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\n')) ++pos;
+        if (!parseDigits(text, &pos, maxKhz, &khz)) break;
+        steps.push_back(khz);
+      }
+    }
+    std::sort(steps.rbegin(), steps.rend());
+    if (steps.size() >= 2 && steps[0] == steps[1] + 1000) mhz = static_cast<int>((steps[1] + 500) / 1000);
+    return {mhz, _clockSource::cpufreqMax};
+  }
+
+  std::string name;
+  if (processorName(file, cpu, &name) && (mhz = nameClockMhz(name)) > 0)
+    return {mhz, _clockSource::nameClock};
+  if ((mhz = cpufreqMhz(cpu, "base_frequency")) > 0) return {mhz, _clockSource::baseFrequency};
+
+  std::string flags;
+  const _cpuinfoFile::_block* own = blockOf(file, cpu);
+  if (own != nullptr && findValue(file, own->begin, own->end, "flags", &flags) &&
+      (" " + flags + " ").find(" hypervisor ") != std::string::npos && (mhz = cpuinfoMhz(file, cpu)) > 0)
+    return {mhz, _clockSource::guestCpuMhz};
+  return {-1, _clockSource::none};
+}
+
+int currentMhz(const _cpuinfoFile& file, int cpu) {
   const int mhz = cpufreqMhz(cpu, "scaling_cur_freq");
   return mhz >= 0 ? mhz : cpuinfoMhz(file, cpu);
 }

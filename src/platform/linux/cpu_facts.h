@@ -8,30 +8,48 @@
 namespace ps {
 namespace linuxLayer {
 
-struct cpuinfoFile {
-  struct block {
+struct _cpuinfoFile {
+  struct _block {
     size_t begin;
     size_t end;
     int processor;  // the entry's "processor" number, -1 for blocks without one
   };
   std::string text;
-  std::vector<block> blocks;
+  std::vector<_block> blocks;
 };
 
 // Splits cpuinfo text into its blank-line separated entries.
-void parseCpuinfo(std::string text, cpuinfoFile* file);
+void parseCpuinfo(std::string text, _cpuinfoFile* file);
 // Reads and parses <root>/proc/cpuinfo; an unreadable file leaves it empty.
-void readCpuinfo(cpuinfoFile* file);
+void readCpuinfo(_cpuinfoFile* file);
 
 // The processor's name: "model name" of its entry, or what the architecture
 // writes instead; taken from anywhere in the file when its entry lacks one.
-bool processorName(const cpuinfoFile& file, int cpu, std::string* name);
+bool processorName(const _cpuinfoFile& file, int cpu, std::string* name);
 
-// Clocks in MHz, -1 when unknown. Nominal: cpufreq base_frequency, else
-// cpuinfo_max_freq, else the entry's "cpu MHz". Current: scaling_cur_freq,
-// else "cpu MHz".
-int nominalMhz(const cpuinfoFile& file, int cpu);
-int currentMhz(const cpuinfoFile& file, int cpu);
+// Where a processor's rated clock came from, in the order they are tried.
+enum class _clockSource { cppcNominal, cpufreqMax, nameClock, baseFrequency, guestCpuMhz, none };
+const char* clockSourceName(_clockSource source);
+
+struct _ratedClock {
+  int mhz;  // -1 when unknown
+  _clockSource source;
+};
+
+// The processor's rated, non-turbo clock, as Windows keeps it in "~MHz":
+// acpi_cppc nominal_freq; cpuinfo_max_freq under the drivers whose maximum
+// is the rated clock (less a turbo marker); the clock in the name
+// ("@ 2.10GHz"); cpufreq base_frequency; "cpu MHz" in a guest only, where
+// it is a fixed rate. Bare-metal "cpu MHz" is the live clock, and
+// intel_pstate's maximum the top turbo clock, so neither is used.
+_ratedClock ratedClock(const _cpuinfoFile& file, int cpu);
+
+// The clock in a name ("... @ 2.10GHz"), read as the name analysis reads it;
+// -1 without one.
+int nameClockMhz(const std::string& name);
+
+// The live clock in MHz, -1 when unknown: scaling_cur_freq, else "cpu MHz".
+int currentMhz(const _cpuinfoFile& file, int cpu);
 
 }  // namespace linuxLayer
 }  // namespace ps

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/linux/system_root.h"
+#include "platform/smbios_walk.h"
 
 namespace ps {
 
@@ -12,32 +13,32 @@ namespace linuxLayer {
 
 namespace {
 
-const char kDmiPath[] = "sys/firmware/dmi/tables/DMI";
-const char kEntryPointPath[] = "sys/firmware/dmi/tables/smbios_entry_point";
-
-unsigned readWord(const std::string& data, size_t offset) {
-  return static_cast<unsigned char>(data[offset]) |
-         static_cast<unsigned>(static_cast<unsigned char>(data[offset + 1])) << 8;
-}
-
-unsigned long readDword(const std::string& data, size_t offset) {
-  return readWord(data, offset) | static_cast<unsigned long>(readWord(data, offset + 2)) << 16;
-}
+const char dmiPath[] = "sys/firmware/dmi/tables/DMI";
+const char entryPointPath[] = "sys/firmware/dmi/tables/smbios_entry_point";
 
 // The size one Memory Device reports, in KiB (0 for an empty or unknown slot).
-ULONGLONG deviceSizeKiB(const std::string& table, size_t start, unsigned length) {
-  if (length < 0x0E) return 0;
-  const unsigned size = readWord(table, start + 0x0C);
+ULONGLONG deviceSizeKiB(const _smbiosStructure& device) {
+  if (device.length < 0x0E) return 0;
+  const unsigned size = smbiosWord(device.data + 0x0C);
   if (size == 0 || size == 0xFFFF) return 0;
-  if (size == 0x7FFF && length >= 0x20)
-    return static_cast<ULONGLONG>(readDword(table, start + 0x1C) & 0x7FFFFFFFul) * 1024;
+  if (size == 0x7FFF && device.length >= 0x20)
+    return static_cast<ULONGLONG>(smbiosDword(device.data + 0x1C) & 0x7FFFFFFFul) * 1024;
   if (size & 0x8000) return size & 0x7FFF;
   return static_cast<ULONGLONG>(size) * 1024;
 }
 
+void countOnlineBlock(const char* name, void* context) {
+  unsigned long long number = 0;
+  if (std::strncmp(name, "memory", 6) != 0 || !parseCanonicalNumber(name + 6, ~0u, &number)) return;
+  std::string state;
+  const std::string path = std::string("sys/devices/system/memory/") + name + "/state";
+  if (readSystemFile(path.c_str(), smallFileCap, &state) == 0 && trimmed(state) == "online")
+    ++*static_cast<ULONGLONG*>(context);
+}
+
 }  // namespace
 
-bool parseEntryPoint(const std::string& entryPoint, smbiosVersion* version) {
+bool parseEntryPoint(const std::string& entryPoint, _smbiosVersion* version) {
   const auto byteAt = [&](size_t i) { return static_cast<BYTE>(entryPoint[i]); };
   if (entryPoint.size() >= 10 && entryPoint.compare(0, 5, "_SM3_") == 0) {
     *version = {byteAt(7), byteAt(8), byteAt(9)};
@@ -58,22 +59,34 @@ bool parseEntryPoint(const std::string& entryPoint, smbiosVersion* version) {
 
 bool installedMemoryKiB(const std::string& table, ULONGLONG* kib) {
   ULONGLONG total = 0;
-  size_t p = 0;
-  while (p + 4 <= table.size()) {
-    const unsigned type = static_cast<unsigned char>(table[p]);
-    const unsigned length = static_cast<unsigned char>(table[p + 1]);
-    if (length < 4 || p + length > table.size()) break;
-    if (type == 127) break;
-    if (type == 17) total += deviceSizeKiB(table, p, length);
-    // The string set ends with two zero bytes; without them the table is cut.
-    size_t q = p + length;
-    while (q + 1 < table.size() && (table[q] != 0 || table[q + 1] != 0)) ++q;
-    if (q + 1 >= table.size()) break;
-    p = q + 2;
-  }
+  walkSmbios(reinterpret_cast<const uint8_t*>(table.data()), table.size(), [&](const _smbiosStructure& s) {
+    if (s.type == smbiosMemoryDeviceType) total += deviceSizeKiB(s);
+    return true;
+  });
   if (total == 0) return false;
   *kib = total;
   return true;
+}
+
+int onlineMemoryKiB(ULONGLONG* kib) {
+  // The block size is hexadecimal, without a prefix.
+  std::string text;
+  const int error = readSystemFile("sys/devices/system/memory/block_size_bytes", smallFileCap, &text);
+  if (error != 0) return error;
+  text = trimmed(text);
+  ULONGLONG blockBytes = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0 || blockBytes > (~0ull >> 4)) return EINVAL;
+    blockBytes = blockBytes * 16 + static_cast<ULONGLONG>(digit);
+  }
+  ULONGLONG blocks = 0;
+  const int listError = listSystemDirectory("sys/devices/system/memory", countOnlineBlock, &blocks);
+  if (listError != 0) return listError;
+  const ULONGLONG blockKiB = blockBytes / 1024;
+  if (text.empty() || blockKiB == 0 || blocks == 0 || blocks > ~0ull / blockKiB) return EINVAL;
+  *kib = blocks * blockKiB;
+  return 0;
 }
 
 }  // namespace linuxLayer
@@ -86,7 +99,7 @@ UINT GetSystemFirmwareTable(DWORD providerSignature, DWORD, LPVOID buffer, DWORD
     return 0;
   }
   std::string table;
-  const int error = readSystemFile(kDmiPath, kDmiCap, &table);
+  const int error = readSystemFile(dmiPath, dmiCap, &table);
   if (error != 0) {
     SetLastError(errorFromErrno(error));
     return 0;
@@ -94,8 +107,8 @@ UINT GetSystemFirmwareTable(DWORD providerSignature, DWORD, LPVOID buffer, DWORD
   // Without the entry point the version is unknown, and the table cannot be
   // handed over in the Windows form.
   std::string entryPoint;
-  smbiosVersion version{};
-  const int entryError = readSystemFile(kEntryPointPath, kSmallFileCap, &entryPoint);
+  _smbiosVersion version{};
+  const int entryError = readSystemFile(entryPointPath, smallFileCap, &entryPoint);
   if (entryError != 0 || !parseEntryPoint(entryPoint, &version)) {
     SetLastError(entryError == EACCES || entryError == EPERM ? ERROR_ACCESS_DENIED
                                                             : ERROR_INVALID_DATA);
@@ -125,30 +138,20 @@ BOOL GetPhysicallyInstalledSystemMemory(ULONGLONG* totalMemoryInKilobytes) {
   }
   std::string table;
   ULONGLONG kib = 0;
-  if (readSystemFile(kDmiPath, kDmiCap, &table) == 0 && installedMemoryKiB(table, &kib)) {
+  if (readSystemFile(dmiPath, dmiCap, &table) == 0 && installedMemoryKiB(table, &kib)) {
     *totalMemoryInKilobytes = kib;
     return TRUE;
   }
-  // The DMI table is readable by root only on most systems; the kernel's
-  // MemTotal (a little below the installed size) is the next best figure.
-  std::string meminfo;
-  const int error = readSystemFile("proc/meminfo", kSmallFileCap, &meminfo);
+  // The DMI table is readable by root only on most systems; the online
+  // memory blocks are the next best figure. MemTotal is not: it lacks what
+  // the firmware and the kernel keep for themselves.
+  const int error = onlineMemoryKiB(&kib);
   if (error != 0) {
     SetLastError(errorFromErrno(error));
     return FALSE;
   }
-  std::string value;
-  unsigned long long total = 0;
-  if (lineValue(meminfo, "MemTotal:", &value)) {
-    value = trimmed(value);
-    if (value.size() > 2 && value.compare(value.size() - 2, 2, "kB") == 0) value.resize(value.size() - 2);
-    if (parseUnsigned(value, ~0ull >> 11, &total) && total > 0) {
-      *totalMemoryInKilobytes = total;
-      return TRUE;
-    }
-  }
-  SetLastError(ERROR_INVALID_DATA);
-  return FALSE;
+  *totalMemoryInKilobytes = kib;
+  return TRUE;
 }
 
 }  // namespace ps

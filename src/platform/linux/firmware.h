@@ -8,7 +8,7 @@
 namespace ps {
 namespace linuxLayer {
 
-struct smbiosVersion {
+struct _smbiosVersion {
   BYTE major;
   BYTE minor;
   BYTE docRevision;
@@ -16,12 +16,15 @@ struct smbiosVersion {
 
 // The version an entry point announces: "_SM3_" (64-bit), "_SM_" (32-bit) or
 // the legacy "_DMI_". False for anything else or too short a structure.
-bool parseEntryPoint(const std::string& entryPoint, smbiosVersion* version);
+bool parseEntryPoint(const std::string& entryPoint, _smbiosVersion* version);
 
-// Sum of the Memory Device (type 17) sizes in KiB, walking the structures
-// with bounds checks and stopping at the first malformed one. False when no
-// device reports a size.
+// Sum of the Memory Device (type 17) sizes in KiB, up to the first
+// malformed structure. False when no device reports a size.
 bool installedMemoryKiB(const std::string& table, ULONGLONG* kib);
+
+// block_size_bytes times the memory blocks whose state is online. Returns 0
+// or an errno.
+int onlineMemoryKiB(ULONGLONG* kib);
 
 }  // namespace linuxLayer
 }  // namespace ps

@@ -5,8 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/linux/cpu_facts.h"
-#include "platform/linux/cpu_list.h"
+#include "platform/linux/snapshot.h"
 #include "platform/linux/utf16.h"
 
 namespace ps {
@@ -16,27 +15,27 @@ namespace {
 
 // The counter block: its length word, "Processor Frequency", "% Processor
 // Performance", padded to 8 bytes as Windows aligns counter data.
-constexpr DWORD kFrequencyOffset = 4;
-constexpr DWORD kPerformanceOffset = 8;
-constexpr DWORD kCounterBlockLength = 16;
+constexpr DWORD frequencyOffset = 4;
+constexpr DWORD performanceOffset = 8;
+constexpr DWORD counterBlockLength = 16;
 
-struct counterName {
+struct _counterName {
   DWORD index;
   const char* name;
 };
 
 // A few of the standard Windows entries keep the usual indexes (6, 230, 238)
 // so that lookups must pick the right ones.
-const counterName kCounterNames[] = {
+const _counterName counterNames[] = {
     {1, "1850"},  // the table opens with the last index in use
     {2, "System"},
     {4, "Memory"},
     {6, "% Processor Time"},
     {230, "Process"},
     {238, "Processor"},
-    {kProcessorInformationIndex, "Processor Information"},
-    {kProcessorFrequencyIndex, "Processor Frequency"},
-    {kProcessorPerformanceIndex, "% Processor Performance"},
+    {processorInformationIndex, "Processor Information"},
+    {processorFrequencyIndex, "Processor Frequency"},
+    {processorPerformanceIndex, "% Processor Performance"},
 };
 
 template <typename T>
@@ -46,7 +45,7 @@ void put(std::vector<BYTE>* out, size_t offset, const T& value) {
 
 size_t roundUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
-struct instanceValues {
+struct _instanceValues {
   std::string name;
   DWORD frequency;
   DWORD performance;
@@ -54,25 +53,27 @@ struct instanceValues {
 
 // The average of the non-zero values: totals leave out processors whose
 // clock is unknown.
-DWORD averageKnown(const std::vector<instanceValues>& values, size_t begin, size_t end,
-                   DWORD instanceValues::*field) {
+DWORD averageKnown(const std::vector<_instanceValues>& values, size_t begin, size_t end,
+                   DWORD _instanceValues::*field) {
   unsigned long long sum = 0, count = 0;
   for (size_t i = begin; i < end; ++i)
     if (values[i].*field > 0) sum += values[i].*field, ++count;
   return count == 0 ? 0 : static_cast<DWORD>((sum + count / 2) / count);
 }
 
-std::vector<instanceValues> processorInstances() {
-  const processorList list = readProcessorList();
-  cpuinfoFile cpuinfo;
+std::vector<_instanceValues> processorInstances() {
+  const auto snapshot = processorSnapshot();
+  const _processorList& list = snapshot->list;
+  // The live clocks: cpuinfo changes with them, so it is read per call.
+  _cpuinfoFile cpuinfo;
   readCpuinfo(&cpuinfo);
-  std::vector<instanceValues> perCpu;
+  std::vector<_instanceValues> perCpu;
   for (int logical = 0; logical < list.count(); ++logical) {
-    const int cpu = list.cpus[logical];
-    const int current = currentMhz(cpuinfo, cpu);
-    const int nominal = nominalMhz(cpuinfo, cpu);
-    instanceValues v;
-    v.name = std::to_string(logical / kGroupSize) + "," + std::to_string(logical % kGroupSize);
+    const int current = currentMhz(cpuinfo, list.cpus[logical]);
+    const int nominal = snapshot->rated[logical].mhz;
+    const int group = list.groupOf(logical);
+    _instanceValues v;
+    v.name = std::to_string(group) + "," + std::to_string(logical - list.groupStart(group));
     v.frequency = current > 0 ? static_cast<DWORD>(current) : 0;
     v.performance = current > 0 && nominal > 0
                         ? static_cast<DWORD>((current * 100ll + nominal / 2) / nominal)
@@ -82,23 +83,23 @@ std::vector<instanceValues> processorInstances() {
 
   // Windows lists each group's processors followed by "g,_Total", and the
   // overall "_Total" last.
-  std::vector<instanceValues> instances;
+  std::vector<_instanceValues> instances;
   for (int group = 0; group < list.groupCount(); ++group) {
-    const size_t begin = static_cast<size_t>(group) * kGroupSize;
+    const size_t begin = static_cast<size_t>(list.groupStart(group));
     const size_t end = begin + static_cast<size_t>(list.groupSize(group));
     instances.insert(instances.end(), perCpu.begin() + begin, perCpu.begin() + end);
     instances.push_back({std::to_string(group) + ",_Total",
-                         averageKnown(perCpu, begin, end, &instanceValues::frequency),
-                         averageKnown(perCpu, begin, end, &instanceValues::performance)});
+                         averageKnown(perCpu, begin, end, &_instanceValues::frequency),
+                         averageKnown(perCpu, begin, end, &_instanceValues::performance)});
   }
-  instances.push_back({"_Total", averageKnown(perCpu, 0, perCpu.size(), &instanceValues::frequency),
-                       averageKnown(perCpu, 0, perCpu.size(), &instanceValues::performance)});
+  instances.push_back({"_Total", averageKnown(perCpu, 0, perCpu.size(), &_instanceValues::frequency),
+                       averageKnown(perCpu, 0, perCpu.size(), &_instanceValues::performance)});
   return instances;
 }
 
 void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t perfFreq) {
   const size_t objectStart = out->size();
-  const std::vector<instanceValues> instances = processorInstances();
+  const std::vector<_instanceValues> instances = processorInstances();
   const DWORD definitionLength = sizeof(PERF_OBJECT_TYPE) + 2 * sizeof(PERF_COUNTER_DEFINITION);
   out->resize(objectStart + definitionLength);
 
@@ -106,8 +107,8 @@ void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t per
   std::memset(&object, 0, sizeof(object));
   object.DefinitionLength = definitionLength;
   object.HeaderLength = sizeof(PERF_OBJECT_TYPE);
-  object.ObjectNameTitleIndex = kProcessorInformationIndex;
-  object.ObjectHelpTitleIndex = kProcessorInformationIndex + 1;
+  object.ObjectNameTitleIndex = processorInformationIndex;
+  object.ObjectHelpTitleIndex = processorInformationIndex + 1;
   object.DetailLevel = PERF_DETAIL_NOVICE;
   object.NumCounters = 2;
   object.DefaultCounter = 0;
@@ -116,8 +117,8 @@ void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t per
   object.PerfTime = perfTime;
   object.PerfFreq = perfFreq;
 
-  const DWORD counterIndexes[2] = {kProcessorFrequencyIndex, kProcessorPerformanceIndex};
-  const DWORD counterOffsets[2] = {kFrequencyOffset, kPerformanceOffset};
+  const DWORD counterIndexes[2] = {processorFrequencyIndex, processorPerformanceIndex};
+  const DWORD counterOffsets[2] = {frequencyOffset, performanceOffset};
   for (int i = 0; i < 2; ++i) {
     PERF_COUNTER_DEFINITION counter;
     std::memset(&counter, 0, sizeof(counter));
@@ -131,12 +132,12 @@ void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t per
     put(out, objectStart + sizeof(PERF_OBJECT_TYPE) + i * sizeof(counter), counter);
   }
 
-  for (const instanceValues& v : instances) {
+  for (const _instanceValues& v : instances) {
     const size_t start = out->size();
     const std::u16string name = utf16FromUtf8(v.name);
     const DWORD nameLength = static_cast<DWORD>((name.size() + 1) * sizeof(char16_t));
     const DWORD byteLength = static_cast<DWORD>(roundUp8(sizeof(PERF_INSTANCE_DEFINITION) + nameLength));
-    out->resize(start + byteLength + kCounterBlockLength, 0);
+    out->resize(start + byteLength + counterBlockLength, 0);
     PERF_INSTANCE_DEFINITION instance;
     std::memset(&instance, 0, sizeof(instance));
     instance.ByteLength = byteLength;
@@ -146,9 +147,9 @@ void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t per
     put(out, start, instance);
     std::memcpy(out->data() + start + sizeof(instance), name.c_str(), nameLength);
     const size_t block = start + byteLength;
-    put(out, block, kCounterBlockLength);
-    put(out, block + kFrequencyOffset, v.frequency);
-    put(out, block + kPerformanceOffset, v.performance);
+    put(out, block, counterBlockLength);
+    put(out, block + frequencyOffset, v.frequency);
+    put(out, block + performanceOffset, v.performance);
   }
 
   object.TotalByteLength = static_cast<DWORD>(out->size() - objectStart);
@@ -156,7 +157,7 @@ void appendProcessorObject(std::vector<BYTE>* out, int64_t perfTime, int64_t per
 }
 
 bool wantsProcessorObject(const std::string& valueName) {
-  const std::string wanted = std::to_string(kProcessorInformationIndex);
+  const std::string wanted = std::to_string(processorInformationIndex);
   size_t start = 0;
   while (start < valueName.size()) {
     size_t end = valueName.find(' ', start);
@@ -172,7 +173,7 @@ bool wantsProcessorObject(const std::string& valueName) {
 
 std::string counterNameTable() {
   std::string table;
-  for (const counterName& entry : kCounterNames) {
+  for (const _counterName& entry : counterNames) {
     table += std::to_string(entry.index) + '\0';
     table += entry.name;
     table += '\0';

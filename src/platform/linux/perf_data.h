@@ -10,9 +10,9 @@
 namespace ps {
 namespace linuxLayer {
 
-constexpr DWORD kProcessorInformationIndex = 1846;
-constexpr DWORD kProcessorFrequencyIndex = 1848;
-constexpr DWORD kProcessorPerformanceIndex = 1850;
+constexpr DWORD processorInformationIndex = 1846;
+constexpr DWORD processorFrequencyIndex = 1848;
+constexpr DWORD processorPerformanceIndex = 1850;
 
 // The "Counter" value: index and English name pairs as NUL-terminated ASCII
 // strings, closed by an empty string (the wide call widens it).

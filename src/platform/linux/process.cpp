@@ -16,9 +16,6 @@ using namespace linuxLayer;
 
 namespace {
 
-constexpr DWORD kHeapZeroMemory = 0x00000008;
-constexpr DWORD kErrorProcNotFound = 127;
-
 // Module pseudo handles: distinct, non-null, never dereferenced.
 HMODULE kernel32Handle() { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x6B330000)); }
 HMODULE ntdllHandle() { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x6E740000)); }
@@ -53,7 +50,7 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
   if (heap == nullptr) return nullptr;
   // A zero-byte block is still a distinct block, as Windows gives.
   const SIZE_T size = bytes == 0 ? 1 : bytes;
-  void* block = (flags & kHeapZeroMemory) ? std::calloc(1, size) : std::malloc(size);
+  void* block = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, size) : std::malloc(size);
   if (block == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return block;
 }
@@ -87,7 +84,7 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
   if (module == kernel32Handle() && reinterpret_cast<uintptr_t>(procName) >= 0x10000 &&
       std::strcmp(procName, "GetLogicalProcessorInformationEx") == 0)
     return reinterpret_cast<FARPROC>(&GetLogicalProcessorInformationEx);
-  SetLastError(kErrorProcNotFound);
+  SetLastError(ERROR_PROC_NOT_FOUND);
   return nullptr;
 }
 

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/cpu_facts.h"
-#include "platform/linux/cpu_list.h"
 #include "platform/linux/perf_data.h"
+#include "platform/linux/snapshot.h"
 #include "platform/linux/system_root.h"
 #include "platform/linux/utf16.h"
 #include "platform/windows_api.h"
@@ -22,30 +21,31 @@ using namespace linuxLayer;
 
 namespace {
 
-// An opened processor key. The kernel CPU is fixed at open time, so a key
-// keeps naming the same processor.
-struct processorKey {
-  int cpu;
+// An opened processor key holds its values: a key keeps naming the same
+// processor.
+struct _processorKey {
+  std::string name;  // empty when there is none
+  int mhz;           // -1 when there is none
 };
 
 std::mutex keysMutex;
-std::set<processorKey*> openKeys;
+std::set<_processorKey*> openKeys;
 
-bool openKeyCpu(HKEY key, int* cpu) {
+bool openKeyValues(HKEY key, _processorKey* values) {
   std::lock_guard<std::mutex> lock(keysMutex);
-  const auto found = openKeys.find(reinterpret_cast<processorKey*>(key));
+  const auto found = openKeys.find(reinterpret_cast<_processorKey*>(key));
   if (found == openKeys.end()) return false;
-  *cpu = (*found)->cpu;
+  *values = **found;
   return true;
 }
 
 // "Hardware\Description\System\CentralProcessor\<n>", any case, n in plain
 // decimal as Windows names the keys.
 bool parseProcessorKey(const std::string& path, int* number) {
-  static const char kPrefix[] = "Hardware\\Description\\System\\CentralProcessor\\";
-  const size_t prefixLength = sizeof(kPrefix) - 1;
+  static const char keyPrefix[] = "Hardware\\Description\\System\\CentralProcessor\\";
+  const size_t prefixLength = sizeof(keyPrefix) - 1;
   unsigned long long value = 0;
-  if (path.size() < prefixLength || strncasecmp(path.c_str(), kPrefix, prefixLength) != 0 ||
+  if (path.size() < prefixLength || strncasecmp(path.c_str(), keyPrefix, prefixLength) != 0 ||
       !parseCanonicalNumber(path.substr(prefixLength), 999999, &value))
     return false;
   *number = static_cast<int>(value);
@@ -96,21 +96,14 @@ LSTATUS queryValue(HKEY key, const std::string& name, bool wide, DWORD* reserved
     return deliverValue(REG_BINARY, block.data(), block.size(), type, data, dataSize);
   }
 
-  int cpu = 0;
-  if (!openKeyCpu(key, &cpu)) return ERROR_INVALID_HANDLE;
-  const bool wantsName = strcasecmp(name.c_str(), "ProcessorNameString") == 0;
-  if (!wantsName && strcasecmp(name.c_str(), "~MHz") != 0) return ERROR_FILE_NOT_FOUND;
-  cpuinfoFile cpuinfo;
-  readCpuinfo(&cpuinfo);
-
-  if (wantsName) {
-    std::string text;
-    if (!processorName(cpuinfo, cpu, &text)) return ERROR_FILE_NOT_FOUND;
-    return deliverText(REG_SZ, text + '\0', wide, type, data, dataSize);
+  _processorKey values;
+  if (!openKeyValues(key, &values)) return ERROR_INVALID_HANDLE;
+  if (strcasecmp(name.c_str(), "ProcessorNameString") == 0) {
+    if (values.name.empty()) return ERROR_FILE_NOT_FOUND;
+    return deliverText(REG_SZ, values.name + '\0', wide, type, data, dataSize);
   }
-  const int mhz = nominalMhz(cpuinfo, cpu);
-  if (mhz <= 0) return ERROR_FILE_NOT_FOUND;
-  const DWORD value = static_cast<DWORD>(mhz);
+  if (strcasecmp(name.c_str(), "~MHz") != 0 || values.mhz <= 0) return ERROR_FILE_NOT_FOUND;
+  const DWORD value = static_cast<DWORD>(values.mhz);
   return deliverValue(REG_DWORD, &value, sizeof(value), type, data, dataSize);
 }
 
@@ -125,9 +118,9 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
   int number = 0;
   if (!asciiFromUtf16(subKey, 4096, &path) || !parseProcessorKey(path, &number))
     return ERROR_FILE_NOT_FOUND;
-  const processorList list = readProcessorList();
-  if (number >= list.count()) return ERROR_FILE_NOT_FOUND;
-  processorKey* opened = new (std::nothrow) processorKey{list.cpus[number]};
+  const auto snapshot = processorSnapshot();
+  if (number >= snapshot->list.count()) return ERROR_FILE_NOT_FOUND;
+  _processorKey* opened = new (std::nothrow) _processorKey{snapshot->names[number], snapshot->rated[number].mhz};
   if (opened == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   {
     std::lock_guard<std::mutex> lock(keysMutex);
@@ -153,7 +146,7 @@ LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD
 LSTATUS RegCloseKey(HKEY key) {
   if (key == HKEY_LOCAL_MACHINE || key == HKEY_PERFORMANCE_DATA || key == HKEY_PERFORMANCE_TEXT)
     return ERROR_SUCCESS;
-  processorKey* opened = reinterpret_cast<processorKey*>(key);
+  _processorKey* opened = reinterpret_cast<_processorKey*>(key);
   {
     std::lock_guard<std::mutex> lock(keysMutex);
     if (openKeys.erase(opened) == 0) return ERROR_INVALID_HANDLE;

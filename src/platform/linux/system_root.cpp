@@ -14,6 +14,7 @@ namespace {
 
 std::mutex rootMutex;
 std::string systemRoot = "/";
+unsigned long rootChanges = 0;
 
 }  // namespace
 
@@ -22,6 +23,7 @@ void setSystemRoot(const char* dir) {
   systemRoot = (dir == nullptr || dir[0] == '\0') ? "/" : dir;
   // A root of "dir/" and "dir" name the same tree; keep one form.
   while (systemRoot.size() > 1 && systemRoot.back() == '/') systemRoot.pop_back();
+  ++rootChanges;
 }
 
 namespace linuxLayer {
@@ -36,6 +38,11 @@ std::string rootedPath(const char* path) {
   while (*path == '/') ++path;
   full += path;
   return full;
+}
+
+unsigned long rootGeneration() {
+  std::lock_guard<std::mutex> lock(rootMutex);
+  return rootChanges;
 }
 
 bool isRealRoot() {
@@ -160,7 +167,7 @@ bool lineValue(const std::string& text, const char* key, std::string* value) {
 
 bool readUnsignedFile(const char* path, unsigned long long limit, unsigned long long* value) {
   std::string text;
-  if (readSystemFile(path, kSmallFileCap, &text) != 0) return false;
+  if (readSystemFile(path, smallFileCap, &text) != 0) return false;
   return parseUnsigned(text, limit, value);
 }
 

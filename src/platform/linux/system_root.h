@@ -12,13 +12,17 @@
 namespace ps {
 namespace linuxLayer {
 
-constexpr size_t kSmallFileCap = 64 * 1024;
-constexpr size_t kCpuinfoCap = 1024 * 1024;
-constexpr size_t kDmiCap = 16 * 1024 * 1024;
+constexpr size_t smallFileCap = 64 * 1024;
+constexpr size_t cpuinfoCap = 1024 * 1024;
+constexpr size_t dmiCap = 16 * 1024 * 1024;
 
 // The full path of `path` (absolute or relative, as the kernel names it) under
 // the current root.
 std::string rootedPath(const char* path);
+
+// Changes with every setSystemRoot call, so that what was read under the
+// old root is read again.
+unsigned long rootGeneration();
 
 // True while the root is the running system's own "/".
 bool isRealRoot();

@@ -4,130 +4,45 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
-#include <string>
+#include <algorithm>
 
 #include "platform/linux/handles.h"
+#include "platform/linux/snapshot.h"
 #include "platform/linux/system_root.h"
 
 namespace ps {
 
 namespace linuxLayer {
 
-namespace {
-
-std::string topologyPath(int cpu, const char* name) {
-  return "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/" + name;
-}
-
-// physical_package_id may be -1 where the architecture does not know it.
-bool readPackageId(int cpu, long* id) {
-  std::string text;
-  if (readSystemFile(topologyPath(cpu, "physical_package_id").c_str(), kSmallFileCap, &text) != 0)
-    return false;
-  text = trimmed(text);
-  const bool negative = !text.empty() && text[0] == '-';
-  unsigned long long value = 0;
-  if (!parseUnsigned(negative ? text.substr(1) : text, 1u << 30, &value)) return false;
-  *id = negative ? -static_cast<long>(value) : static_cast<long>(value);
-  return true;
-}
-
-SYSTEM_LOGICAL_PROCESSOR_INFORMATION makeRecord(LOGICAL_PROCESSOR_RELATIONSHIP relation,
-                                                ULONG_PTR mask) {
-  SYSTEM_LOGICAL_PROCESSOR_INFORMATION record;
-  std::memset(&record, 0, sizeof(record));
-  record.ProcessorMask = mask;
-  record.Relationship = relation;
-  return record;
-}
-
-}  // namespace
-
 std::vector<int> threadAffinity() {
   std::vector<int> cpus;
-  const size_t size = CPU_ALLOC_SIZE(kMaxCpuNumber + 1);
-  cpu_set_t* set = CPU_ALLOC(kMaxCpuNumber + 1);
+  const size_t size = CPU_ALLOC_SIZE(maxCpuNumber + 1);
+  cpu_set_t* set = CPU_ALLOC(maxCpuNumber + 1);
   if (set == nullptr) return cpus;
   CPU_ZERO_S(size, set);
   if (sched_getaffinity(0, size, set) == 0) {
-    for (int cpu = 0; cpu <= kMaxCpuNumber; ++cpu)
+    for (int cpu = 0; cpu <= maxCpuNumber; ++cpu)
       if (CPU_ISSET_S(cpu, size, set)) cpus.push_back(cpu);
   }
   CPU_FREE(set);
   return cpus;
 }
 
-int groupOfAffinity(const processorList& list, const std::vector<int>& affinity) {
+int groupOfAffinity(const _processorList& list, const std::vector<int>& affinity) {
   for (const int cpu : affinity) {
     const int logical = list.logicalOf(cpu);
-    if (logical >= 0) return logical / kGroupSize;
+    if (logical >= 0) return list.groupOf(logical);
   }
   return 0;
 }
 
-std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> processorRecords(const processorList& list,
-                                                                   int group) {
-  std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> records;
-  const int first = group * kGroupSize;
-  const int size = list.groupSize(group);
-  if (size <= 0) return records;
-
-  // Cores: a processor's thread siblings, as far as they are in this group.
-  // Counting (package, core_id) pairs instead would merge the cores of two
-  // dies in one package.
-  ULONG_PTR assigned = 0;
-  for (int bit = 0; bit < size; ++bit) {
-    if (assigned & (ULONG_PTR{1} << bit)) continue;
-    ULONG_PTR mask = ULONG_PTR{1} << bit;
-    std::string text;
-    std::vector<int> siblings;
-    if (readSystemFile(topologyPath(list.cpus[first + bit], "thread_siblings_list").c_str(),
-                       kSmallFileCap, &text) == 0 &&
-        parseCpuList(text, &siblings)) {
-      for (const int sibling : siblings) {
-        const int logical = list.logicalOf(sibling) - first;
-        if (logical >= 0 && logical < size) mask |= ULONG_PTR{1} << logical;
-      }
-    }
-    mask &= ~assigned;
-    assigned |= mask;
-    SYSTEM_LOGICAL_PROCESSOR_INFORMATION record = makeRecord(RelationProcessorCore, mask);
-    // As on Windows: flag 1 marks a core that runs several threads.
-    record.ProcessorCore.Flags = __builtin_popcountll(mask) > 1 ? 1 : 0;
-    records.push_back(record);
-  }
-
-  // Packages, in the order their first processor appears. A processor whose
-  // package cannot be read is a package of its own.
-  std::vector<ULONG_PTR> packageMasks;
-  std::map<long, size_t> packageIndex;
-  for (int bit = 0; bit < size; ++bit) {
-    long id = 0;
-    if (readPackageId(list.cpus[first + bit], &id)) {
-      const auto found = packageIndex.find(id);
-      if (found != packageIndex.end()) {
-        packageMasks[found->second] |= ULONG_PTR{1} << bit;
-        continue;
-      }
-      packageIndex[id] = packageMasks.size();
-    }
-    packageMasks.push_back(ULONG_PTR{1} << bit);
-  }
-  for (const ULONG_PTR mask : packageMasks)
-    records.push_back(makeRecord(RelationProcessorPackage, mask));
-  return records;
-}
-
-bool groupAffinityCpus(const processorList& list, const GROUP_AFFINITY& affinity,
-                       std::vector<int>* cpus) {
+bool groupAffinityCpus(const _processorList& list, const GROUP_AFFINITY& affinity, std::vector<int>* cpus) {
   cpus->clear();
-  if (affinity.Reserved[0] != 0 || affinity.Reserved[1] != 0 || affinity.Reserved[2] != 0)
-    return false;
-  const int size = list.groupSize(affinity.Group);
+  if (affinity.Reserved[0] != 0 || affinity.Reserved[1] != 0 || affinity.Reserved[2] != 0) return false;
+  const int first = list.groupStart(affinity.Group), size = list.groupSize(affinity.Group);
   for (int bit = 0; bit < size; ++bit)
-    if (affinity.Mask & (KAFFINITY{1} << bit))
-      cpus->push_back(list.cpus[affinity.Group * kGroupSize + bit]);
+    if (affinity.Mask & (KAFFINITY{1} << bit)) cpus->push_back(list.cpus[first + bit]);
+  std::sort(cpus->begin(), cpus->end());
   return !cpus->empty();
 }
 
@@ -141,8 +56,10 @@ BOOL GetLogicalProcessorInformation(SYSTEM_LOGICAL_PROCESSOR_INFORMATION* buffer
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const processorList list = readProcessorList();
-  const auto records = processorRecords(list, groupOfAffinity(list, threadAffinity()));
+  const auto snapshot = processorSnapshot();
+  const int group = groupOfAffinity(snapshot->list, threadAffinity());
+  static const std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> none;
+  const auto& records = group < snapshot->list.groupCount() ? snapshot->records[group] : none;
   const DWORD needed = static_cast<DWORD>(records.size() * sizeof(records[0]));
   if (needed > *returnedLength || (buffer == nullptr && needed > 0)) {
     *returnedLength = needed;
@@ -162,7 +79,8 @@ BOOL GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationshi
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const processorList list = readProcessorList();
+  const auto snapshot = processorSnapshot();
+  const _processorList& list = snapshot->list;
   const int groups = list.groupCount();
   size_t size = offsetof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX, Group) +
                 offsetof(GROUP_RELATIONSHIP, GroupInfo) + sizeof(PROCESSOR_GROUP_INFO) * groups;
@@ -196,7 +114,7 @@ BOOL GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationshi
 }
 
 WORD GetActiveProcessorGroupCount() {
-  return static_cast<WORD>(readProcessorList().groupCount());
+  return static_cast<WORD>(processorSnapshot()->list.groupCount());
 }
 
 HANDLE OpenThread(DWORD, BOOL, DWORD) { return currentThreadHandle(); }
@@ -207,7 +125,8 @@ BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* groupAffinity,
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  const processorList list = readProcessorList();
+  const auto snapshot = processorSnapshot();
+  const _processorList& list = snapshot->list;
   std::vector<int> cpus;
   if (groupAffinity == nullptr || !groupAffinityCpus(list, *groupAffinity, &cpus)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -219,12 +138,12 @@ BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* groupAffinity,
   const std::vector<int> current = threadAffinity();
   previous.Group = static_cast<WORD>(groupOfAffinity(list, current));
   for (const int cpu : current) {
-    const int logical = list.logicalOf(cpu) - previous.Group * kGroupSize;
-    if (logical >= 0 && logical < kGroupSize) previous.Mask |= KAFFINITY{1} << logical;
+    const int logical = list.logicalOf(cpu) - list.groupStart(previous.Group);
+    if (logical >= 0 && logical < list.groupSize(previous.Group)) previous.Mask |= KAFFINITY{1} << logical;
   }
 
-  const size_t size = CPU_ALLOC_SIZE(kMaxCpuNumber + 1);
-  cpu_set_t* set = CPU_ALLOC(kMaxCpuNumber + 1);
+  const size_t size = CPU_ALLOC_SIZE(maxCpuNumber + 1);
+  cpu_set_t* set = CPU_ALLOC(maxCpuNumber + 1);
   if (set == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;

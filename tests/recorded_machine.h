@@ -1,5 +1,6 @@
-// What the platform tests share: running the layer against recorded or
-// hand-made system trees, and reading the processor keys as a caller does.
+// What the platform and machine tests share: pointing the layer at a
+// recorded machine, a recorded firmware table or a hand-made tree, and
+// reading the processor keys as a caller does.
 #pragma once
 
 #include <ftw.h>
@@ -19,7 +20,7 @@
 #include "platform/windows_api.h"
 
 namespace ps {
-namespace platformTesting {
+namespace testSupport {
 
 inline std::string machineRoot(const std::string& machine) { return std::string(PS_TESTDATA_DIR) + "/linux/" + machine; }
 inline std::string smbiosDir(const std::string& table) { return std::string(PS_TESTDATA_DIR) + "/smbios/" + table; }
@@ -30,29 +31,31 @@ inline std::string fileBytes(const std::string& path) {
 }
 
 // Points the layer at a tree for the lifetime of the object.
-struct scopedRoot {
-  explicit scopedRoot(const std::string& dir) { setSystemRoot(dir.c_str()); }
-  ~scopedRoot() { setSystemRoot(nullptr); }
+struct _scopedRoot {
+  explicit _scopedRoot(const std::string& dir) { setSystemRoot(dir.c_str()); }
+  ~_scopedRoot() { setSystemRoot(nullptr); }
 };
 
 // Paths relative to a root and their content; a path ending in '/' is a directory.
-using treeFiles = std::vector<std::pair<std::string, std::string>>;
+using _treeFiles = std::vector<std::pair<std::string, std::string>>;
 
-// A temporary directory tree, removed when the object goes.
-class tempTree {
+// A temporary directory tree, removed (links, never their targets) when the object goes.
+class _tempTree {
  public:
-  explicit tempTree(const treeFiles& files = {}) {
-    char pattern[] = "/tmp/ps-platform-XXXXXX";
+  explicit _tempTree(const _treeFiles& files = {}) {
+    char pattern[] = "/tmp/ps-tree-XXXXXX";
     root_ = mkdtemp(pattern) != nullptr ? pattern : "/nonexistent";
     write(files);
   }
-  ~tempTree() {
+  ~_tempTree() {
     nftw(root_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
          FTW_DEPTH | FTW_PHYS);
   }
+  _tempTree(const _tempTree&) = delete;
+  _tempTree& operator=(const _tempTree&) = delete;
   const std::string& root() const { return root_; }
 
-  void write(const treeFiles& files) const {
+  void write(const _treeFiles& files) const {
     for (const auto& f : files) {
       const std::string path = makeParents(f.first);
       if (f.first.back() == '/') continue;
@@ -76,6 +79,25 @@ class tempTree {
   std::string root_;
 };
 
+// A recorded machine (a directory under testdata/linux) and a recorded
+// firmware table (one under testdata/smbios), either may be null, joined in
+// one root that the layer reads while the object lives.
+class _recordedRoot {
+ public:
+  _recordedRoot(const char* machine, const char* table) {
+    if (machine != nullptr) {
+      tree_.link("proc", machineRoot(machine) + "/proc");
+      tree_.link("sys/devices", machineRoot(machine) + "/sys/devices");
+    }
+    if (table != nullptr) tree_.link("sys/firmware/dmi/tables", smbiosDir(table));
+    setSystemRoot(tree_.root().c_str());
+  }
+  ~_recordedRoot() { setSystemRoot(nullptr); }
+
+ private:
+  _tempTree tree_;
+};
+
 // ProcessorNameString and ~MHz of processor key n: "<no key>" and -2 without
 // the key, "<absent>" and -1 without the value, "<bad>" and -3 for anything
 // that is not a well-formed value of its type.
@@ -95,5 +117,5 @@ inline std::pair<std::u16string, long> processorKeyValues(int number) {
   return {name, status == ERROR_FILE_NOT_FOUND ? -1 : -3};
 }
 
-}  // namespace platformTesting
+}  // namespace testSupport
 }  // namespace ps
