@@ -69,9 +69,9 @@ TEST(CpuName, AnalyseRecordedMachines) {
   } cases[] = {
       {"intel-i7-1165G7-tigerlake", "lenovo-thinkpad-t480", "11th Gen Intel(R) Core(TM) i7-1165G7 @ 2.80GHz",
        "i7-1165G7", 2800, 2100, 1900, 8, 4, 12740, ""},
-      // More than 64 logical processors: only the first group of 64 counts.
+      // More than 64 logical processors: only the calling thread's group, one package of 40, counts.
       {"intel-xeon-gold6230-2s-80cpu", "supermicro-x9dbl-2s", "Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz", "6230",
-       2100, 4000, 1800, 64, 40, 143960, ""},
+       2100, 4000, 1800, 40, 20, 79300, ""},
       // Firmware values are dropped when the walk fails.
       {"amd-ryzen5-1600", "lenovo-thinkpad-w510", "AMD Ryzen 5 1600 Six-Core Processor", "1600", -1, -1, -1, 12,
        6, 1, "Wrong MemoryDeviceInformation version\n"},

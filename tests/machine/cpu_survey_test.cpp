@@ -57,18 +57,19 @@ TEST(CpuSurvey, RecordedMachines) {
     std::vector<int64_t> nominal, current;
     int64_t measured, perCore;
   } cases[] = {
-      {"intel-i7-1165G7-tigerlake", 8, true, 4700, "11111111", std::vector<int64_t>(8, 1200),
-       {1929, 2114, 1403, 2498, 2240, 2500, 2139, 2029}, 10950, 8 * 1287},  // W(E(1200)) = W(1980)
+      // Numbered core by core: cpu0, cpu4, cpu1, cpu5, ...
+      {"intel-i7-1165G7-tigerlake", 8, true, 4700, "11111111", std::vector<int64_t>(8, 2800),
+       {1929, 2240, 2114, 2500, 1403, 2139, 2498, 2029}, 10950, 8 * 2437},  // W(E(2800)) = W(3750)
       // Three more processors than the machine has: their keys are missing.
       {"intel-i5-L16G7-lakefield-hybrid", 8, false, 3000, "00000",
-       {1400, 1400, 1400, 1400, 2000, -1, -1, -1}, {800, 800, 800, 800, 800, 0, 0, 0}, 4000, 4 * 2200 + 2500 - 6},
-      {"intel-i5-L16G7-lakefield-hybrid", 5, true, 0, "00000", {1400, 1400, 1400, 1400, 2000},
-       {800, 800, 800, 800, 800}, 4000, 4 * 1960 + 2800},  // v × 1.4 without a firmware maximum
+       {1400, 1400, 1400, 1400, 1400, -1, -1, -1}, {800, 800, 800, 800, 800, 0, 0, 0}, 4000, 5 * 2200 - 6},
+      {"intel-i5-L16G7-lakefield-hybrid", 5, true, 0, "00000", std::vector<int64_t>(5, 1400),
+       {800, 800, 800, 800, 800}, 4000, 5 * 1960},  // v × 1.4 without a firmware maximum
       // No processors change nothing: the arrays keep their zeros.
       {"no-such-machine", 0, false, 0, "", {0}, {0}, 0, 0},
-      // More processors than the record holds: nothing is written past its arrays. Only
-      // the first 64 processors are in the topology, and only the first 16 cores have both threads there.
-      {"amd-epyc-7451-2s-96cpu", 600, true, 0, std::string(32, '1') + std::string(32, '0'), {}, {}, 212960, 236992},
+      // More processors than the record holds: nothing is written past its arrays. The
+      // calling group's 24 cores of two threads mark 48 entries.
+      {"amd-epyc-7451-2s-96cpu", 600, true, 0, std::string(48, '1'), {}, {}, 180544, 96 * 2093},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.machine);

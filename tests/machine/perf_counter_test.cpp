@@ -134,7 +134,7 @@ TEST_F(PerfCounter, ThroughTheRegistry) {
   fakeData.resize(264001);
   reset();
   EXPECT_FALSE(getCorePercentage(*info, frequency));
-  EXPECT_STREQ("getCorePercentage: RegQueryValueExA more data. Requesting 264000 _bytes. Count:3000;  \n",
+  EXPECT_STREQ("getCorePercentage: RegQueryValueExA more data. Requesting 264000 Bytes. Count:3000;  \n",
                info->errorText.text);
   EXPECT_EQ(512u, countOf(0));
 
