@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -85,10 +86,15 @@ class _tempTree {
 class _recordedRoot {
  public:
   _recordedRoot(const char* machine, const char* table) {
-    if (machine != nullptr) {
-      tree_.link("proc", machineRoot(machine) + "/proc");
-      tree_.link("sys/devices", machineRoot(machine) + "/sys/devices");
-    }
+    // Everything the recording holds, with room under sys for the table.
+    std::error_code ignored;
+    if (machine != nullptr)
+      for (const auto& entry : std::filesystem::directory_iterator(machineRoot(machine), ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "sys") tree_.link(name, entry.path().string());
+        for (const auto& sys : std::filesystem::directory_iterator(entry.path(), ignored))
+          if (name == "sys") tree_.link("sys/" + sys.path().filename().string(), sys.path().string());
+      }
     if (table != nullptr) tree_.link("sys/firmware/dmi/tables", smbiosDir(table));
     setSystemRoot(tree_.root().c_str());
   }

@@ -57,7 +57,9 @@ BOOL GetLogicalProcessorInformation(SYSTEM_LOGICAL_PROCESSOR_INFORMATION* buffer
     return FALSE;
   }
   const auto snapshot = processorSnapshot();
-  const int group = groupOfAffinity(snapshot->list, threadAffinity());
+  // Under a recorded root this thread's real CPUs say nothing about the
+  // recorded machine: it counts as running in group 0 there.
+  const int group = isRealRoot() ? groupOfAffinity(snapshot->list, threadAffinity()) : 0;
   static const std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> none;
   const auto& records = group < snapshot->list.groupCount() ? snapshot->records[group] : none;
   const DWORD needed = static_cast<DWORD>(records.size() * sizeof(records[0]));

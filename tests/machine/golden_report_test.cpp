@@ -1,0 +1,63 @@
+// The whole machine report of every recorded machine, as the name analysis
+// and the survey produce it there, compared byte for byte with a checked-in
+// file. PS_UPDATE_GOLDEN=1 rewrites the files after a deliberate change.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "machine/cpu_name.h"
+#include "machine/cpu_survey.h"
+#include "machine/machine_report.h"
+#include "recorded_machine.h"
+
+namespace ps {
+namespace {
+
+std::vector<std::string> recordedMachines() {
+  std::vector<std::string> machines;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(PS_TESTDATA_DIR) + "/linux", ignored))
+    if (entry.is_directory()) machines.push_back(entry.path().filename().string());
+  std::sort(machines.begin(), machines.end());
+  return machines;
+}
+
+class GoldenReport : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(GoldenReport, Matches) {
+  const std::string machine = GetParam();
+  const std::string path = std::string(PS_TESTS_DIR) + "/machine/golden/" + machine + ".txt";
+  std::string report;
+  {
+    testSupport::_recordedRoot root(machine.c_str(), nullptr);
+    std::unique_ptr<_cpuInfo> info(newCpuInfo());
+    analyseCpuName(*info);
+    cpuInfoWithWait(*info, 0);
+    std::unique_ptr<_fixedString<5000>> text(new _fixedString<5000>());
+    report = buildMachineReport(*info, *text).text;
+  }
+  const char* update = std::getenv("PS_UPDATE_GOLDEN");
+  if (update != nullptr && std::strcmp(update, "1") == 0) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(report.data(), 1, report.size(), file);
+    std::fclose(file);
+  }
+  EXPECT_EQ(testSupport::fileBytes(path), report) << "rewrite with PS_UPDATE_GOLDEN=1 if the change is meant";
+}
+
+INSTANTIATE_TEST_SUITE_P(Recorded, GoldenReport, ::testing::ValuesIn(recordedMachines()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace ps
