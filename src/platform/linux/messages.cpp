@@ -12,37 +12,31 @@ thread_local DWORD lastError = 0;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
 
-struct systemMessage {
+struct _systemMessage {
   DWORD code;
   const char* text;
 };
 
 // The Windows English texts of the codes this layer can produce, with the
 // line end that Windows keeps on every message.
-const systemMessage systemMessages[] = {
-    {0, "The operation completed successfully.\r\n"},
-    {1, "Incorrect function.\r\n"},
-    {2, "The system cannot find the file specified.\r\n"},
-    {3, "The system cannot find the path specified.\r\n"},
-    {4, "The system cannot open the file.\r\n"},
-    {5, "Access is denied.\r\n"},
-    {6, "The handle is invalid.\r\n"},
-    {8, "Not enough memory resources are available to process this command.\r\n"},
-    {13, "The data is invalid.\r\n"},
-    {14, "Not enough memory resources are available to complete this operation.\r\n"},
-    {50, "The request is not supported.\r\n"},
-    {87, "The parameter is incorrect.\r\n"},
-    {122, "The data area passed to a system call is too small.\r\n"},
-    {126, "The specified module could not be found.\r\n"},
-    {127, "The specified procedure could not be found.\r\n"},
-    {234, "More data is available.\r\n"},
-    {259, "No more data is available.\r\n"},
-    {317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
-    {1168, "Element not found.\r\n"},
+const _systemMessage systemMessages[] = {
+    {ERROR_SUCCESS, "The operation completed successfully.\r\n"},
+    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+    {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n"},
+    {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+    {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command.\r\n"},
+    {ERROR_INVALID_DATA, "The data is invalid.\r\n"},
+    {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+    {ERROR_MOD_NOT_FOUND, "The specified module could not be found.\r\n"},
+    {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found.\r\n"},
+    {ERROR_MORE_DATA, "More data is available.\r\n"},
+    {ERROR_MR_MID_NOT_FOUND, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
 };
 
 const char* findSystemMessage(DWORD code) {
-  for (const systemMessage& entry : systemMessages)
+  for (const _systemMessage& entry : systemMessages)
     if (entry.code == code) return entry.text;
   return nullptr;
 }
