@@ -79,7 +79,7 @@ TEST(RatedClock, SourcesInOrder) {
       {with(acpi, {{freq + "scaling_driver", "intel_pstate\n"}, cpuinfo("X @ 2.50", "hypervisor")}), 2000,
        "base_frequency"},
       {{cpuinfo("X @ fast GHz", "fpu hypervisor vme")}, 1235, "cpu MHz (guest)"},
-      {{cpuinfo("X @ 2.50GHz", "fpu")}, 2500, "name"},
+      {{cpuinfo("X @ 2.6666GHz", "fpu")}, 2666, "name"},  // truncated, as the name analysis does
       {{cpuinfo("X", "fpu hypervisorish")}, -1, "none"},
   };
   for (const auto& c : cases) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <thread>
 
@@ -53,7 +54,8 @@ std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> callingGroupRecords() {
 // The groups as a caller sees them, checked against each other: the group
 // call's counts and masks, the records (group 0 through the call, which this
 // thread's affinity selects), and cores that are runs of consecutive
-// processors, ascending by their lowest CPU, a core's threads ascending.
+// processors, ascending by their lowest CPU, a core's threads ascending;
+// the groups ascending by their lowest CPU.
 std::vector<_groupShape> groupShapes() {
   const auto snapshot = linuxLayer::processorSnapshot();
   const _processorList& list = snapshot->list;
@@ -61,9 +63,13 @@ std::vector<_groupShape> groupShapes() {
   const auto groups = activeGroups();
   EXPECT_EQ(groups.size(), static_cast<size_t>(list.groupCount()));
   std::vector<_groupShape> shapes;
+  int lastGroupCpu = -1;
   for (int g = 0; g < list.groupCount() && g < static_cast<int>(groups.size()); ++g) {
     const int logical = list.groupSize(g), first = list.groupStart(g);
     EXPECT_EQ(groups[g], std::make_pair(logical, KAFFINITY(logical == 64 ? ~0ull : (1ull << logical) - 1)));
+    const int lowest = *std::min_element(list.cpus.begin() + first, list.cpus.begin() + first + logical);
+    EXPECT_GT(lowest, lastGroupCpu) << "groups out of order";
+    lastGroupCpu = lowest;
     _groupShape got{0, 0, 0, 0};
     KAFFINITY seen = 0;
     int lastCoreCpu = -1;
@@ -120,25 +126,27 @@ TEST(Topology, RecordedMachines) {
 
 // A two-thread machine with the given NUMA nodes: the first threads of all
 // cores are CPUs 0..n/2-1, their siblings n/2..n-1, and each node holds a run
-// of cores, as the kernel numbers a multi-socket server.
-_treeFiles nodeMachine(const std::vector<int>& nodeSizes, const std::string& allowed = "") {
+// of cores, as the kernel numbers a multi-socket server; or, interleaved,
+// core c belongs to node c mod the node count (nodes of one size).
+_treeFiles nodeMachine(const std::vector<int>& nodeSizes, const std::string& allowed = "", bool interleaved = false) {
   int total = 0;
   for (const int size : nodeSizes) total += size;
   const int half = total / 2;
   _treeFiles files = {{"sys/devices/system/cpu/online", "0-" + std::to_string(total - 1)}};
-  for (int core = 0; core < half; ++core) {
+  std::vector<std::string> nodeLists(nodeSizes.size());
+  for (int core = 0, node = 0, left = nodeSizes[0] / 2; core < half; ++core) {
     const std::string siblings = std::to_string(core) + "," + std::to_string(core + half);
     for (const int cpu : {core, core + half})
       files.push_back({"sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/thread_siblings_list", siblings});
+    if (interleaved) {
+      node = core % static_cast<int>(nodeSizes.size());
+    } else if (left-- == 0) {
+      left = nodeSizes[++node] / 2 - 1;
+    }
+    nodeLists[node] += (nodeLists[node].empty() ? "" : ",") + siblings;
   }
-  int firstCore = 0;
-  for (size_t node = 0; node < nodeSizes.size(); ++node) {
-    const int last = firstCore + nodeSizes[node] / 2 - 1;
-    const std::string list = std::to_string(firstCore) + "-" + std::to_string(last) + "," +
-                             std::to_string(firstCore + half) + "-" + std::to_string(last + half);
-    files.push_back({"sys/devices/system/node/node" + std::to_string(node) + "/cpulist", list});
-    firstCore = last + 1;
-  }
+  for (size_t node = 0; node < nodeSizes.size(); ++node)
+    files.push_back({"sys/devices/system/node/node" + std::to_string(node) + "/cpulist", nodeLists[node]});
   if (!allowed.empty()) files.push_back({"proc/self/status", "Cpus_allowed_list:\t" + allowed + "\n"});
   return files;
 }
@@ -154,6 +162,9 @@ TEST(Topology, GroupsFromNodes) {
       {nodeMachine({40, 40, 40}), {40, 40, 40}},    // no two fit in one group
       {nodeMachine({18, 18, 18, 18}), {36, 36}},
       {nodeMachine({40, 20, 20}), {40, 40}},        // the two small nodes share a group
+      {nodeMachine({20, 40, 20}), {40, 40}},        // nodes 0 and 2 in group 0
+      {nodeMachine({10, 30, 20, 20}), {40, 40}},
+      {nodeMachine({18, 18, 18, 18}, "", true), {36, 36}},  // cores of two nodes merged in order
       {nodeMachine({40, 40}, "0-4,40-44"), {10}},   // a cpuset leaves one group
       {nodeMachine({66}), {32, 34}},                // cut at a core boundary
   };
