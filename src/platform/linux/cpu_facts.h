@@ -1,5 +1,5 @@
-// Per-processor facts: the name from proc/cpuinfo and the clocks from
-// cpufreq, falling back to what cpuinfo says.
+// Per-processor facts: the name from proc/cpuinfo, the rated clock and the
+// live clock.
 #pragma once
 
 #include <string>
