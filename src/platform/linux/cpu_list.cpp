@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <map>
 
 #include "platform/linux/system_root.h"
 
@@ -345,7 +346,7 @@ _processorList readProcessorList() {
   // Packages, numbered in the order their first CPU appears; a CPU whose
   // package cannot be read is a package of its own.
   std::vector<int> packageOf(usable.size());
-  std::vector<std::pair<long, int>> packageIds;
+  std::map<long, int> packageIndex;
   int packageCount = 0;
   for (size_t i = 0; i < usable.size(); ++i) {
     long id = 0;
@@ -353,14 +354,9 @@ _processorList readProcessorList() {
       packageOf[i] = packageCount++;
       continue;
     }
-    const auto found = std::find_if(packageIds.begin(), packageIds.end(),
-                                    [&](const std::pair<long, int>& p) { return p.first == id; });
-    if (found != packageIds.end()) {
-      packageOf[i] = found->second;
-    } else {
-      packageIds.emplace_back(id, packageCount);
-      packageOf[i] = packageCount++;
-    }
+    const auto added = packageIndex.emplace(id, packageCount);
+    if (added.second) ++packageCount;
+    packageOf[i] = added.first->second;
   }
   const auto indexOf = [&](int cpu) {
     return static_cast<size_t>(std::lower_bound(usable.begin(), usable.end(), cpu) - usable.begin());
@@ -376,16 +372,12 @@ _processorList readProcessorList() {
   } else {
     // Domains in the order of their lowest CPU; a core goes with its lowest CPU.
     const std::vector<long> domainOf = readDomains(usable, packageOf);
-    std::vector<long> domainIds;
+    std::map<long, size_t> domainIndex;
     std::vector<std::vector<size_t>> domainCores;
     for (size_t c = 0; c < cores.size(); ++c) {
-      const long domain = domainOf[indexOf(cores[c][0])];
-      const size_t d = std::find(domainIds.begin(), domainIds.end(), domain) - domainIds.begin();
-      if (d == domainIds.size()) {
-        domainIds.push_back(domain);
-        domainCores.emplace_back();
-      }
-      domainCores[d].push_back(c);
+      const auto added = domainIndex.emplace(domainOf[indexOf(cores[c][0])], domainCores.size());
+      if (added.second) domainCores.emplace_back();
+      domainCores[added.first->second].push_back(c);
     }
     std::vector<std::vector<size_t>> parts;
     std::vector<int> partSizes;
