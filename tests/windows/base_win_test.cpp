@@ -88,19 +88,40 @@ TEST(WindowsClocks, TickTimerFollowsSleep) {
   sleepMs(0);
 }
 
+// The runtime's own zone rules (TZ in its "NAMEhh[:mm]" form, which Wine's
+// runtime follows as Windows' does): the rendered time of day equals
+// _localtime64_s for instants around midnight and noon UTC in zones up to
+// fourteen hours from it.
 TEST(WindowsClocks, TimeOfDayIsTheRuntimesLocalTime) {
-  _wallClock clock;
-  _fixedString<50> text;
-  clock.timeOfDayString(text);
-  __time64_t seconds = clock.seconds;
-  struct tm local = {};
-  ASSERT_EQ(0, _localtime64_s(&local, &seconds));
-  char expected[50];
-  snprintf(expected, sizeof(expected), "%02d:%02d.%02d", local.tm_hour, local.tm_min, local.tm_sec);
-  EXPECT_STREQ(expected, text.text);
-  // The two clocks agree on now, within a tick.
-  EXPECT_LE(clock.seconds, (int64_t)_time64(nullptr));
-  EXPECT_GE(clock.seconds + 2, (int64_t)_time64(nullptr));
+  const char* zones[] = {"UTC0", "NPT-5:45", "ABC+7", "XYZ+11:30", "TOT-13", "LIN-14", "BIT+12"};
+  const int64_t day = 1796515200;  // a midnight, UTC
+  const int64_t instants[] = {day + 1800, day + 43200, day + 86400 - 1800, day + 86400 - 1};
+  for (const char* zone : zones) {
+    ASSERT_EQ(0, _putenv_s("TZ", zone));
+    _tzset();
+    for (int64_t instant : instants) {
+      localOffsetSeconds = -1;
+      updateLocalOffsetAt(instant, true);
+      _wallClock clock;
+      clock.seconds = instant;
+      _fixedString<50> text;
+      clock.timeOfDayString(text);
+      __time64_t seconds = instant;
+      struct tm local = {};
+      ASSERT_EQ(0, _localtime64_s(&local, &seconds));
+      char expected[50];
+      snprintf(expected, sizeof(expected), "%02d:%02d.%02d", local.tm_hour, local.tm_min, local.tm_sec);
+      EXPECT_STREQ(expected, text.text) << zone << " at " << instant;
+    }
+  }
+  _putenv_s("TZ", "");
+  _tzset();
+  localOffsetSeconds = -1;
+
+  // Now, as the program takes it.
+  _wallClock now;
+  EXPECT_LE(now.seconds, (int64_t)_time64(nullptr));
+  EXPECT_GE(now.seconds + 2, (int64_t)_time64(nullptr));
 }
 
 }  // namespace
