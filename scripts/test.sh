@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite:
 # the optimised build, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the runner under ThreadSanitizer, and a short
-# run of each fuzz target.
+# UndefinedBehaviorSanitizer, the runner under ThreadSanitizer, the Windows
+# build of the Qt-free parts with its tests under Wine, and a short run of
+# each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -17,6 +18,14 @@ echo "== Optimised build"
 configure build-test -DCMAKE_BUILD_TYPE=Release
 ninja -C build-test -j2
 ctest --test-dir build-test --output-on-failure -j2
+
+echo "== Windows build (MinGW-w64), tests under Wine"
+windows_start=$SECONDS
+cmake -S tests/windows -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+  -DPS_LINUX_PROBE="$PWD/build-test/tests/machine_probe" >/dev/null
+ninja -C build-win -j2
+ctest --test-dir build-win --output-on-failure -j2
+echo "Windows build and tests: $((SECONDS - windows_start)) s"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 configure build-asan -DCMAKE_BUILD_TYPE=Release -DPS_SANITIZE=address,undefined

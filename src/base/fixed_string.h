@@ -8,12 +8,21 @@
 #include <cstdlib>
 #include <cstring>
 
+// printf-format checking where the compiler has it; MinGW's own printf
+// (C99 conversions) is the one its headers name.
+#if defined(__MINGW32__) && defined(__MINGW_PRINTF_FORMAT)
+#define PS_PRINTF_FORMAT(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#elif defined(__GNUC__)
+#define PS_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define PS_PRINTF_FORMAT(f, a)
+#endif
+
 namespace ps {
 
 // printf into buffer, at most capacity bytes including the NUL. Returns the
 // characters now in the buffer, or -1 when formatting fails.
-int formatBounded(char* buffer, int capacity, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+int formatBounded(char* buffer, int capacity, const char* format, ...) PS_PRINTF_FORMAT(3, 4);
 
 inline char upperChar(char c) { return (char)toupper((unsigned char)c); }
 

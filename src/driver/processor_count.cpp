@@ -7,10 +7,11 @@
 namespace ps {
 
 int getLogicalProcessorCount() {
-  HMODULE kernel = GetModuleHandleW(u"kernel32");
+  HMODULE kernel = GetModuleHandleW(reinterpret_cast<LPCWSTR>(u"kernel32"));
   FARPROC procedure = kernel ? GetProcAddress(kernel, "GetLogicalProcessorInformationEx") : nullptr;
   if (!procedure) return 1;
-  auto query = (GetLogicalProcessorInformationExFunction)procedure;
+  // Through void*: the looked-up address has the generic procedure type.
+  auto query = (GetLogicalProcessorInformationExFunction)(void*)procedure;
 
   DWORD length = 0;
   query(RelationGroup, nullptr, &length);

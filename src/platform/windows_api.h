@@ -8,8 +8,14 @@
 #include <ctime>
 
 #ifdef _WIN32
+// The real API. Nothing here may pull in the Linux layer: the calls below are
+// the system's own, under the same names the rest of the program uses.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #include <sysinfoapi.h>
+#include <time.h>
 namespace ps {
 using ::CloseHandle;
 using ::FormatMessageA;
@@ -38,7 +44,14 @@ using ::SetThreadGroupAffinity;
 using ::Sleep;
 using ::_localtime64_s;
 using ::_time64;
+// UTF-16 code unit; wchar_t is 2 bytes on Windows.
 typedef wchar_t wideChar;
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide characters");
+// Looked up by name in kernel32, since old systems lack it.
+typedef BOOL(WINAPI* GetLogicalProcessorInformationExFunction)(LOGICAL_PROCESSOR_RELATIONSHIP,
+                                                                SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*,
+                                                                DWORD*);
+// The machine is the running one: there is no tree of files to redirect.
 inline void setSystemRoot(const char*) {}
 }  // namespace ps
 #else

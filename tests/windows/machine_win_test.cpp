@@ -1,0 +1,178 @@
+// The machine side against the real Windows API, run under Wine, whose
+// answers were written from Windows' documentation and behaviour, not from
+// this program. Each value the program derives is checked against the same
+// facts asked for here through other calls or in other ways.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/processor_count.h"
+#include "machine/cpu_info.h"
+#include "machine/cpu_name.h"
+#include "machine/cpu_survey.h"
+#include "machine/perf_counter.h"
+#include "machine/processor_records.h"
+#include "machine/smbios.h"
+#include "platform/windows_api.h"
+
+namespace ps {
+namespace {
+
+std::wstring processorKey(int n) {
+  return L"Hardware\\Description\\System\\CentralProcessor\\" + std::to_wstring(n);
+}
+
+// One value of processor key n straight from the registry; false when the
+// key or the value is missing.
+bool registryValue(int n, const wchar_t* name, std::vector<BYTE>& value) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, processorKey(n).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return false;
+  DWORD size = 0;
+  bool ok = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+  value.assign(size + 2, 0);
+  ok = ok && RegQueryValueExW(key, name, nullptr, nullptr, value.data(), &size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
+}
+
+std::unique_ptr<_cpuInfo> analysed() {
+  std::unique_ptr<_cpuInfo> info(newCpuInfo());
+  analyseCpuName(*info);
+  return info;
+}
+
+// Logical processors: the name analysis (per-core records), the header's
+// count (processor groups, through the address looked up in kernel32) and
+// GetActiveProcessorCount, which neither of them calls.
+TEST(WindowsMachine, ProcessorCountsAgreeAcrossCalls) {
+  const auto info = analysed();
+  const int active = (int)GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  ASSERT_GE(active, 1);
+  EXPECT_EQ(active, getLogicalProcessorCount());
+  // The records describe the calling thread's group; one group here.
+  ASSERT_EQ(1, (int)GetActiveProcessorGroupCount());
+  EXPECT_EQ(active, info->coreCount);
+
+  _processorRecords records;
+  ASSERT_TRUE(readProcessorRecords(records));
+  EXPECT_EQ(0u, records.length % sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION));
+  int cores = 0;
+  uint64_t seen = 0;
+  forEachCoreMask(records.bytes, records.length, [&](uint64_t mask) {
+    ++cores;
+    EXPECT_EQ(0u, seen & mask) << "a processor in two cores";
+    seen |= mask;
+  });
+  releaseProcessorRecords(records);
+  EXPECT_EQ(cores, info->coreCountHW);
+  EXPECT_EQ(active, countBits(seen));
+  EXPECT_EQ(info->coreCount > info->coreCountHW, info->hyperthreading);
+}
+
+// The size query fails with ERROR_INSUFFICIENT_BUFFER, as the reader relies on.
+TEST(WindowsMachine, TopologySizeQuery) {
+  DWORD length = 0;
+  SetLastError(0);
+  EXPECT_FALSE(GetLogicalProcessorInformation(nullptr, &length));
+  EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+  EXPECT_GE(length, sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION));
+}
+
+// Name and clocks from the CentralProcessor keys.
+TEST(WindowsMachine, RegistryNameAndNominalClocks) {
+  std::vector<BYTE> value;
+  ASSERT_TRUE(registryValue(0, L"ProcessorNameString", value));
+  std::string name;
+  for (const wchar_t* c = (const wchar_t*)value.data(); *c; ++c) name += (char)*c;
+
+  const auto info = analysed();
+  EXPECT_NE(std::string::npos, name.find(info->cpuDescription.text)) << name;
+  EXPECT_EQ(mhzFromName(info->cpuDescription), info->mhzLabel);
+
+  cpuInfoWithWait(*info, 0);
+  for (int n = 0; n < info->coreCount && n < maxRecordedProcessors; ++n) {
+    ASSERT_TRUE(registryValue(n, L"~MHz", value)) << n;
+    EXPECT_EQ((int64_t) * (const DWORD*)value.data(), info->coreMhzInfo[n]) << n;
+  }
+  // One key per logical processor, and no more: the survey stops at the
+  // first missing key (2, ERROR_FILE_NOT_FOUND) without an error line.
+  EXPECT_FALSE(registryValue(info->coreCount, L"~MHz", value));
+  HKEY key;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, processorKey(info->coreCount).c_str(), 0, KEY_QUERY_VALUE, &key));
+  EXPECT_EQ(std::string::npos, std::string(info->errorText.text).find("ProcessorNameString"));
+}
+
+// The raw table behind its 8-byte header: the reader's result equals the
+// walk over the bytes fetched here. Wine builds a small table from the
+// host's DMI data (no Processor Information structure on this machine), so
+// the speeds may be 0; Windows passes the firmware's own.
+TEST(WindowsMachine, FirmwareTableAsTheWalkSeesIt) {
+  const DWORD rsmb = ((DWORD)'R' << 24) | ((DWORD)'S' << 16) | ((DWORD)'M' << 8) | 'B';
+  const UINT size = GetSystemFirmwareTable(rsmb, 0, nullptr, 0);
+  const _smbiosInfo read = readSmbios();
+  if (size == 0) {
+    EXPECT_FALSE(read.valid);
+    EXPECT_EQ(0u, std::string(read.errorText.text).find("GetSystemFirmwareTable - "));
+    return;
+  }
+  std::vector<uint8_t> raw(size);
+  ASSERT_EQ(size, GetSystemFirmwareTable(rsmb, 0, raw.data(), size));
+  ASSERT_GE(size, 8u);
+  EXPECT_EQ(size - 8, raw[4] | raw[5] << 8 | raw[6] << 16 | (uint32_t)raw[7] << 24);  // Length
+  const _smbiosInfo walked = parseRawSmbios(raw.data(), raw.size());
+  EXPECT_EQ(walked.valid, read.valid);
+  EXPECT_EQ(walked.cpuMaxMHz, read.cpuMaxMHz);
+  EXPECT_EQ(walked.cpuCurrentMHz, read.cpuCurrentMHz);
+  EXPECT_STREQ(walked.errorText.text, read.errorText.text);
+
+  const auto info = analysed();
+  EXPECT_EQ(read.valid ? (int64_t)read.cpuMaxMHz : -1, info->mhzMax);
+  EXPECT_EQ(read.valid ? (int64_t)read.cpuCurrentMHz : -1, info->mhzCurrent);
+}
+
+// Performance data. Wine 8 has no counters: its English name table holds
+// only "1" and "1847" (two entries), and HKEY_PERFORMANCE_DATA answers an
+// empty "PERF" block for any object. So here the reader must stop at the
+// first missing name with the program's own text; on Windows it must get a
+// clock for every processor.
+TEST(WindowsMachine, PerformanceCounters) {
+  _byteBuffer table;
+  ASSERT_TRUE(readCounterNames(table));
+  const int object = findCounterIndex(table, "Processor Information");
+
+  const auto info = analysed();
+  uint32_t frequency[maxRecordedProcessors] = {};
+  const bool read = getCorePercentage(*info, frequency);
+  if (object < 1) {
+    EXPECT_FALSE(read);
+    EXPECT_STREQ("getCorePercentage: Required counter PROCESSOR_Information_INDEX not found",
+                 info->errorText.text);
+  } else {
+    EXPECT_TRUE(read) << info->errorText.text;
+    for (int n = 0; n < info->coreCount && n < maxRecordedProcessors; ++n) EXPECT_GT(frequency[n], 0u) << n;
+  }
+}
+
+// The whole survey: each failure is one line in the program's wording
+// (the counter texts end without a line feed, as the survey's last step);
+// under Wine only the missing performance counters.
+TEST(WindowsMachine, SurveyErrorsAreTheProgramsLines) {
+  const auto info = analysed();
+  cpuInfoWithWait(*info, 0);
+  const std::string errors = info->errorText.text;
+  for (size_t at = 0; at < errors.size();) {
+    size_t end = errors.find('\n', at);
+    if (end == std::string::npos) end = errors.size();
+    const std::string line = errors.substr(at, end - at);
+    EXPECT_TRUE(line.rfind("getCorePercentage: ", 0) == 0 || line.rfind("GetSystemFirmwareTable - ", 0) == 0)
+        << line;
+    at = end + 1;
+  }
+}
+
+}  // namespace
+}  // namespace ps
