@@ -17,6 +17,7 @@ echo "== Optimised build"
 configure build-test -DCMAKE_BUILD_TYPE=Release
 ninja -C build-test -j2
 ctest --test-dir build-test --output-on-failure -j2
+echo "== Debian package and farm playbook" && bash scripts/test-package.sh build-test
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 configure build-asan -DCMAKE_BUILD_TYPE=Release -DPS_SANITIZE=address,undefined
