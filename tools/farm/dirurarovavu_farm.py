@@ -91,6 +91,11 @@ def to_number(text, kind=float):
     return value
 
 
+def drop_cut_value(line):
+    """The last line of a cut report without its last value, which may be cut too."""
+    return line if line.endswith(" ") else line[:line.rfind(" ") + 1]
+
+
 def split_cells(row, count, width):
     """The cells of a table row. Values fit their cells unless one is longer than its
     width; then it runs into the next cell and only a split at blanks can help."""
@@ -221,12 +226,16 @@ def parse_output(text, test=None):
         begin = max(i for i in range(log_start) if lines[i] == "psTest: Calling cpuInfo") + 1
         end = next((i for i in range(begin, log_start) if lines[i] == "psTest: all Threads done"), log_start)
         report_lines = lines[begin:end]
+        if NOTE not in report_lines:  # cut at its size limit; the poll's dots may follow
+            last = max((i for i, l in enumerate(report_lines) if l.strip()), default=None)
+            if last is not None:
+                report_lines[last] = drop_cut_value(report_lines[last].rstrip("."))
     else:
         report_lines = lines[log_start + 2:first_worker]
         # A report cut at its size limit has no line feed: the first worker line follows it.
         glued = lines[first_worker][:ADDING.search(lines[first_worker]).start()]
         if glued:
-            report_lines = report_lines + [glued]
+            report_lines = report_lines + [drop_cut_value(glued)]
     machine, errors = parse_report(report_lines)
 
     record = {

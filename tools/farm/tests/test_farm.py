@@ -171,6 +171,8 @@ class ReportPieces(unittest.TestCase):
             ("trailing blanks lost", "\n".join(l.rstrip() for l in EXAMPLE_REPORT.split("\n")), expected),
             ("long value", EXAMPLE_REPORT.replace("Core MHz Info: 3600  ", "Core MHz Info: 1234567"), run_on),
             ("long last value", EXAMPLE_REPORT.replace("Info: 3600  3600  ", "Info: 3600  1234567"), long_last),
+            ("value filling its cell", EXAMPLE_REPORT.replace("Cur:  3600      ", "Cur:  1234567890"),
+             [dict(expected[0], mhz_cur=1234567890), expected[1]]),
             ("no table", "\n".join(l for l in EXAMPLE_REPORT.split("\n") if not l.startswith("Core ")), []),
         ]
         for name, text, processors in cases:
@@ -193,25 +195,37 @@ class ReportPieces(unittest.TestCase):
         self.assertEqual(2, len(machine["processors"]))
 
     def test_report_cut_at_its_size_limit(self):
-        # The log goes on right after the last character that fitted.
-        output = read("singlespeed.out").replace("\r\n", "\n")
+        # The log goes on right after the last character that fitted; the value
+        # there may be cut as well, so it is dropped.
+        output = read("singlespeed.out")
         start = output.index("------------------------------\nERRORS")
         end = output.index("adding thread 0")
         report = output[start:end]
-        for cut, processors, rows_with_cur in [(report.index("Core MHz Cur:  2596      25"), 2, 0),
-                                               (report.index("Core MHz Cur:") + 21, 2, 1),
-                                               (report.index("Core MHz Info:") + 17, 2, 0),
-                                               (report.index("CPU MHz summed (calculated per"), 2, 2),
-                                               (report.index("CPU Core Count:"), 0, 0)]:
-            with self.subTest(cut=cut):
-                text = output[:start] + report[:cut] + output[end:]
-                record = farm.parse_output(text)
+        cases = [  # the report up to the cut, Cur values, summed clock per core
+            ("Core MHz Cur:  2596      25", [2596, None], None),
+            ("Core MHz Cur:  2596", [None, None], None),
+            ("Core MHz Cur:  2596  ", [2596, None], None),
+            ("Core MHz Cur:  2596      2596      \n\nCPU MHz summed (calculated per Core, HT adjusted): 72",
+             [2596, 2596], None),
+            ("CPU MHz summed (calculated per Core, HT adjusted): 7268\n", [2596, 2596], 7268),
+            ("CPU Core", [], None),
+        ]
+        for cut_after, cur, per_core in cases:
+            with self.subTest(cut_after):
+                cut = report.index(cut_after) + len(cut_after)
+                record = farm.parse_output(output[:start] + report[:cut] + output[end:])
                 machine = record["machine"]
                 self.assertFalse(machine["complete"])
-                self.assertEqual(processors, len(machine["processors"]))
-                self.assertEqual(rows_with_cur, sum(1 for p in machine["processors"] if p["mhz_cur"] is not None))
-                self.assertEqual(1, len(record["workers"]))
-                self.assertEqual(16.757, record["ps_result"])
+                self.assertEqual(cur, [p["mhz_cur"] for p in machine["processors"]])
+                self.assertEqual(per_core, machine["mhz_summed_per_core"])
+                self.assertEqual((1, 16.757), (len(record["workers"]), record["ps_result"]))
+
+        # In verbose mode the poll's dots follow the cut.
+        verbose = read("allverbose.out")
+        cut = verbose.index("Core MHz Cur:  2596      25") + len("Core MHz Cur:  2596      25")
+        after = verbose.index("\npsTest: all Threads done")
+        machine = farm.parse_output(verbose[:cut] + "..." + verbose[after:])["machine"]
+        self.assertEqual([2596, None], [p["mhz_cur"] for p in machine["processors"]])
 
     def test_windows_line_ends(self):
         record = farm.parse_output(read("singlespeed.out").replace("\n", "\r\n"))
@@ -306,8 +320,9 @@ class Run(unittest.TestCase, _failsCleanly):
                 if status == "failed":
                     self.assertTrue(record["failure"])
                     self.assertEqual(output == "usage.out", record["ps_result"] is None)
-        (_, _, _), record = self.run_farm("singlespeed.out", 0, "--tiers", "Z:5000")
-        self.assertIsNone(record["tier"])  # below every tier
+        for tiers, tier in [("Z:5000", None), ("A:16.757,B:0", "A"), ("A:16.758,B:0", "B")]:
+            _, record = self.run_farm("singlespeed.out", 0, "--tiers", tiers)
+            self.assertEqual(tier, record["tier"], tiers)
 
     def test_missing_benchmark(self):
         self.assertFailsCleanly(cli("run", "--program", os.path.join(self.folder.name, "nothing"), "--out",
