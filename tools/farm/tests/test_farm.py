@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from xml.etree import ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "data")
@@ -396,6 +397,7 @@ class Collect(unittest.TestCase, _failsCleanly):
         self.assertIn(">Model N</text>", page)
         self.assertLess(page.index(">Model M</text>"), page.index(">Model N</text>"))
         self.assertNotIn("<script", page)
+        ElementTree.fromstring(page[page.index("<svg"):page.index("</svg>") + 6])  # well-formed
         self.assertNotIn("http://", page.replace("http://www.w3.org/2000/svg", ""))
 
     def test_html_escapes_names(self):
@@ -404,6 +406,7 @@ class Collect(unittest.TestCase, _failsCleanly):
         self.assertNotIn("<b>Model", page)
         self.assertIn("&lt;b&gt;Model&lt;/b&gt;", page)
         self.assertIn("x&lt;y&gt;&amp;z", page)
+        ElementTree.fromstring(page[page.index("<svg"):page.index("</svg>") + 6])
 
     def test_bad_folders_exit_2(self):
         def write(name, content):
