@@ -18,6 +18,7 @@ echo "== Optimised build"
 configure build-test -DCMAKE_BUILD_TYPE=Release
 ninja -C build-test -j2
 ctest --test-dir build-test --output-on-failure -j2
+echo "== Debian package and farm playbook" && bash scripts/test-package.sh build-test
 
 echo "== Windows build (MinGW-w64), tests under Wine"
 windows_start=$SECONDS
