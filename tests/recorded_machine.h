@@ -3,10 +3,7 @@
 // reading the processor keys as a caller does.
 #pragma once
 
-#include <ftw.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,8 +46,8 @@ class _tempTree {
     write(files);
   }
   ~_tempTree() {
-    nftw(root_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
-         FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
   }
   _tempTree(const _tempTree&) = delete;
   _tempTree& operator=(const _tempTree&) = delete;
@@ -67,15 +64,18 @@ class _tempTree {
     }
   }
   void link(const std::string& relative, const std::string& target) const {
-    ASSERT_EQ(::symlink(target.c_str(), makeParents(relative).c_str()), 0) << relative;
+    std::error_code error;
+    std::filesystem::create_symlink(target, makeParents(relative), error);
+    ASSERT_FALSE(error) << relative;
   }
 
  private:
   // Creates the directories above `relative` and returns its full path.
   std::string makeParents(const std::string& relative) const {
-    for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1))
-      ::mkdir((root_ + "/" + relative.substr(0, slash)).c_str(), 0755);
-    return root_ + "/" + relative;
+    const std::string path = root_ + "/" + relative;
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    return path;
   }
   std::string root_;
 };
@@ -108,16 +108,20 @@ class _recordedRoot {
 // the key, "<absent>" and -1 without the value, "<bad>" and -3 for anything
 // that is not a well-formed value of its type.
 inline std::pair<std::u16string, long> processorKeyValues(int number) {
+  using wideText = std::basic_string<wideChar>;
+  const auto systemWide = [](const std::string& text) { return wideText(text.begin(), text.end()); };
   HKEY key = nullptr;
-  const std::u16string path = wide("Hardware\\Description\\System\\CentralProcessor\\" + std::to_string(number));
+  const wideText path = systemWide("Hardware\\Description\\System\\CentralProcessor\\" + std::to_string(number));
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return {u"<no key>", -2};
-  char16_t text[256];
+  wideChar text[256];
   DWORD type = 0, size = sizeof(text), mhz = 0, mhzSize = sizeof(mhz);
-  LSTATUS status = RegQueryValueExW(key, u"ProcessorNameString", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  LSTATUS status = RegQueryValueExW(key, systemWide("ProcessorNameString").c_str(), nullptr, &type,
+                                    reinterpret_cast<BYTE*>(text), &size);
   std::u16string name = status == ERROR_FILE_NOT_FOUND ? u"<absent>" : u"<bad>";
-  if (status == ERROR_SUCCESS && type == REG_SZ && size >= 2 && text[size / 2 - 1] == 0) name.assign(text, size / 2 - 1);
-  status = RegQueryValueExW(key, u"~MHz", nullptr, &type, reinterpret_cast<BYTE*>(&mhz), &mhzSize);
+  if (status == ERROR_SUCCESS && type == REG_SZ && size >= 2 && text[size / 2 - 1] == 0)
+    name.assign(text, text + size / 2 - 1);
+  status = RegQueryValueExW(key, systemWide("~MHz").c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&mhz), &mhzSize);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   if (status == ERROR_SUCCESS && type == REG_DWORD && mhzSize == 4) return {name, static_cast<long>(mhz)};
   return {name, status == ERROR_FILE_NOT_FOUND ? -1 : -3};
