@@ -65,9 +65,11 @@ inline void commitMemory(const void* p) {
 #endif
 }
 
+}  // namespace
+
 // One update of the trigonometric recurrence in single precision: library
 // calls in double, the differences and sums of the two values in single.
-inline float trigStepSingle(float p, float q) {
+float trigStepSingle(float p, float q) {
   const double t = (double)0.499975f;
   double pd = (double)p;
   double numerator = (sin(pd) * 2.0) * cos(pd);
@@ -75,14 +77,12 @@ inline float trigStepSingle(float p, float q) {
   return (float)(atan(numerator / denominator) * t);
 }
 
-inline double trigStepDouble(double p, double q) {
+double trigStepDouble(double p, double q) {
   const double t = 0.499975;
   double numerator = (sin(p) * 2.0) * cos(p);
   double denominator = cos(p - q) + cos(q + p) - 1.0;
   return atan(numerator / denominator) * t;
 }
-
-}  // namespace
 
 bool shouldPrint(int pass, int passes) {
   int q = passes / 3;
@@ -134,8 +134,8 @@ int sqrtChainTest(int iterations) {
   return (int)((T)10.0 * w + (T)10.0 * u);
 }
 
-inline float sqrtLinkSingle(float v) { return (float)pow((double)(float)sqrt(opaqueDouble((double)v)), 2.0); }
-inline double sqrtLinkDouble(double v) { return pow(sqrt(v), 2.0); }
+float sqrtLinkSingle(float v) { return (float)pow((double)(float)sqrt(opaqueDouble((double)v)), 2.0); }
+double sqrtLinkDouble(double v) { return pow(sqrt(v), 2.0); }
 
 int trigSingleTest() { return trigTest<float, trigStepSingle>(100000); }
 int trigDoubleTest() { return trigTest<double, trigStepDouble>(75000); }
@@ -215,9 +215,11 @@ int floatDoubleTest() {
   return (int)sum;
 }
 
-int primeTest() {
+int primeTest() { return countPrimes(primeLimit); }
+
+int countPrimes(int limit) {
   int count = 0;
-  for (int n = 1; n <= 15000; ++n) {
+  for (int n = 1; n <= limit; ++n) {
     // No square-root bound: a prime costs n - 1 trial divisions.
     int c = 2;
     if (n >= 2) {
@@ -267,7 +269,7 @@ float sqrtTest() {
 #endif
   if (!values) return 0.0f;
 
-  for (int fill = 0; fill < 8000; ++fill) {
+  for (int fill = 0; fill < sqrtFills; ++fill) {
 #ifdef PS_SQRT_SSE
     __m128 x = _mm_setr_ps(1.0f, 2.0f, 3.0f, 4.0f);
     const __m128 four = _mm_set1_ps(4.0f);
