@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
   printf("SpecificOperSys: %s\n", osName.toStdString().c_str());
   printf("NumberOfThreads: %d\n", processorCount);
   ULONGLONG memoryKb = 0;
+  // KiB to whole GiB.
   if (GetPhysicallyInstalledSystemMemory(&memoryKb)) printf("RAM installed: %d", (int)(memoryKb >> 20));
   printf("\n");
   printf("OperatingSystem: %s\n", platformName);

@@ -32,9 +32,9 @@ TEST(ErrorText, SystemMessagesOfThisPlatform) {
   for (const auto& c : cases) EXPECT_EQ(c.second, systemText(c.first)) << c.first;
 
   SetLastError(0);
-  EXPECT_EQ("No Error.", systemText(0xFFFFFFFFu));
+  EXPECT_EQ("No Error.", systemText(callingThreadLastError));
   SetLastError(5);
-  EXPECT_EQ("Error 5: Access is denied..", systemText(0xFFFFFFFFu));
+  EXPECT_EQ("Error 5: Access is denied..", systemText(callingThreadLastError));
 }
 
 // Stands in for the system's message lookup; answers only when asked the way the texts are looked up.
