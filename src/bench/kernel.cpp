@@ -106,7 +106,7 @@ void passOrder(int index, _kernelStep order[kernelStepCount]) {
 // Ft and Dt: x and y drift slowly down; the lift keeps them from settling
 // once y falls under 0.05.
 template <class T, T (*step)(T, T)>
-int trigTest(int iterations) {
+T trigTest(int iterations) {
   T x = (T)0.5;
   T y = (T)0.5;
   for (int i = 0; i < iterations; ++i) {
@@ -119,28 +119,28 @@ int trigTest(int iterations) {
       }
     }
   }
-  return (int)((T)10.0 * y + (T)10.0 * x);
+  return (T)10.0 * y + (T)10.0 * x;
 }
 
 // Fs and Ds: ten links of each chain per iteration.
 template <class T, T (*link)(T)>
-int sqrtChainTest(int iterations) {
+T sqrtChainTest(int iterations) {
   T u = (T)33.0;
   T w = (T)113.0;
   for (int i = 0; i < iterations; ++i) {
     for (int k = 0; k < 10; ++k) u = link(u);
     for (int k = 0; k < 10; ++k) w = link(w);
   }
-  return (int)((T)10.0 * w + (T)10.0 * u);
+  return (T)10.0 * w + (T)10.0 * u;
 }
 
 float sqrtLinkSingle(float v) { return (float)pow((double)(float)sqrt(opaqueDouble((double)v)), 2.0); }
 double sqrtLinkDouble(double v) { return pow(sqrt(v), 2.0); }
 
-int trigSingleTest() { return trigTest<float, trigStepSingle>(100000); }
-int trigDoubleTest() { return trigTest<double, trigStepDouble>(75000); }
-int sqrtSingleTest() { return sqrtChainTest<float, sqrtLinkSingle>(60000); }
-int sqrtDoubleTest() { return sqrtChainTest<double, sqrtLinkDouble>(45000); }
+float trigSingleTest() { return trigTest<float, trigStepSingle>(100000); }
+double trigDoubleTest() { return trigTest<double, trigStepDouble>(75000); }
+float sqrtSingleTest() { return sqrtChainTest<float, sqrtLinkSingle>(60000); }
+double sqrtDoubleTest() { return sqrtChainTest<double, sqrtLinkDouble>(45000); }
 
 int int64Test() {
   int64_t a = 20000;
@@ -322,10 +322,10 @@ void psKernel(_psTestSingle* worker, const int* pass, const int* passes) {
   passOrder(worker->index, order);
   for (int n = 0; n < kernelStepCount; ++n) {
     switch (order[n]) {
-      case stepFt: line(print, timer, "\n      t0:Ft %d  (%d)\n", trigSingleTest()); break;
-      case stepFs: line(print, timer, "      t0:Fs %d  (%d)\n", sqrtSingleTest()); break;
-      case stepDt: line(print, timer, "      t0:Dt %d  (%d)\n", trigDoubleTest()); break;
-      case stepDs: line(print, timer, "      t0:Ds %d  (%d)\n", sqrtDoubleTest()); break;
+      case stepFt: line(print, timer, "\n      t0:Ft %d  (%d)\n", (int)trigSingleTest()); break;
+      case stepFs: line(print, timer, "      t0:Fs %d  (%d)\n", (int)sqrtSingleTest()); break;
+      case stepDt: line(print, timer, "      t0:Dt %d  (%d)\n", (int)trigDoubleTest()); break;
+      case stepDs: line(print, timer, "      t0:Ds %d  (%d)\n", (int)sqrtDoubleTest()); break;
       case stepM: line(print, timer, "      t0:M %d (%d)\n", memoryTest(worker)); break;
       case stepA64: line(print, timer, "      t0:A64 %d  (%d)\n", int64Test()); break;
       case stepA32: line(print, timer, "      t0:A32 %d (%d)\n", int32Test()); break;

@@ -50,11 +50,12 @@ constexpr int sqrtFills = 8000;
 // Primes from 1 to limit by trial division without a square-root bound.
 int countPrimes(int limit);
 
-// The sub-tests, each returning its printed checksum.
-int trigSingleTest();    // Ft
-int sqrtSingleTest();    // Fs
-int trigDoubleTest();    // Dt
-int sqrtDoubleTest();    // Ds
+// The sub-tests, each returning its checksum; the first four in their own
+// precision, printed truncated to int.
+float trigSingleTest();  // Ft
+float sqrtSingleTest();  // Fs
+double trigDoubleTest(); // Dt
+double sqrtDoubleTest(); // Ds
 int int64Test();         // A64
 int int32Test();         // A32
 int floatSingleTest();   // AF
