@@ -77,14 +77,17 @@ std::string buildCommaLocale() {
   const std::string command = "localedef -i de_DE -f UTF-8 " + path + "/" + commaLocale + " >/dev/null 2>&1";
   // localedef may report warnings in its exit status and still build it.
   if (system(command.c_str()) == -1) return "";
-  // Check that the C library takes it and that its decimal point is a comma.
-  setenv("LOCPATH", path.c_str(), 1);
-  locale_t locale = newlocale(LC_NUMERIC_MASK, commaLocale, (locale_t)0);
-  unsetenv("LOCPATH");
-  if (!locale) return "";
-  const bool comma = std::string(nl_langinfo_l(RADIXCHAR, locale)) == ",";
-  freelocale(locale);
-  return comma ? path : "";
+  // Check that the C library takes it and that its decimal point is a comma;
+  // in a child, since glibc keeps the LOCPATH list it builds for newlocale.
+  pid_t child = fork();
+  if (child == 0) {
+    setenv("LOCPATH", path.c_str(), 1);
+    locale_t locale = newlocale(LC_NUMERIC_MASK, commaLocale, (locale_t)0);
+    _exit(locale && std::string(nl_langinfo_l(RADIXCHAR, locale)) == "," ? 0 : 1);
+  }
+  int status = 1;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? path : "";
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
