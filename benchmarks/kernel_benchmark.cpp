@@ -6,7 +6,7 @@
 
 namespace {
 
-template <int (*subTest)()>
+template <auto subTest>
 void subTestBenchmark(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(subTest());
 }

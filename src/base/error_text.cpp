@@ -14,7 +14,7 @@ uint32_t systemFormatMessage(uint32_t flags, const void* source, uint32_t code, 
   return FormatMessageA(flags, source, code, language, buffer, size, nullptr);
 }
 
-messageLookupFunction messageLookup = systemFormatMessage;
+_messageLookup messageLookup = systemFormatMessage;
 
 struct exceptionText {
   uint32_t code;
@@ -84,7 +84,7 @@ int clampedCount(uint32_t n) { return n < (uint32_t)messageBufferSize ? (int)n :
 
 }  // namespace
 
-void setMessageLookup(messageLookupFunction lookup) { messageLookup = lookup ? lookup : systemFormatMessage; }
+void setMessageLookup(_messageLookup lookup) { messageLookup = lookup ? lookup : systemFormatMessage; }
 
 _fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code) {
   out.clear();
@@ -102,7 +102,8 @@ _fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code) {
     scratch.setLength((int16_t)withoutLineEnd(scratch.text, clampedCount(n)));
   } else {
     scratch.clear();
-    scratch.setLength((int16_t)formatBounded(scratch.text, 501, "ERROR code %d.", (int)code));
+    scratch.setLength(
+        (int16_t)formatBounded(scratch.text, (int)sizeof(scratch.text), "ERROR code %d.", (int)code));
     scratch.append(" (No system message found)");
   }
   out.append(scratch.text, scratch.length);
@@ -111,12 +112,12 @@ _fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code) {
 
 _fixedString<250>& systemErrorText(_fixedString<250>& out, uint32_t code) {
   out.clear();
-  if (code == 0xFFFFFFFFu) code = GetLastError();
+  if (code == callingThreadLastError) code = GetLastError();
   if (code == 0) {
     out.assign("No Error.");
-  } else if (code == 126) {
+  } else if (code == ERROR_MOD_NOT_FOUND) {
     out.assign("A DLL is missing.");
-  } else if (code == 1346) {
+  } else if (code == ERROR_BAD_IMPERSONATION_LEVEL) {
     out.assign(
         "Either a required impersonation level was not provided, or the provided impersonation level is "
         "invalid.");
@@ -130,13 +131,14 @@ _fixedString<250>& systemErrorText(_fixedString<250>& out, uint32_t code) {
       message.setLength((int16_t)n);
       // Formatted whole in the larger scratch, then cut to this capacity.
       _fixedString<500> line;
-      formatBounded(line.text, 501, "Error %d: %s.", (int)code, message.text);
+      formatBounded(line.text, (int)sizeof(line.text), "Error %d: %s.", (int)code, message.text);
       out.assign(line.text);
     } else {
       _fixedString<500> fallback;
       exceptionCodeText(fallback, code);
       out.assign(fallback.text);
-      if (out.isEmpty()) out.setLength((int16_t)formatBounded(out.text, 251, "Error %d.", (int)code));
+      if (out.isEmpty())
+        out.setLength((int16_t)formatBounded(out.text, (int)sizeof(out.text), "Error %d.", (int)code));
     }
   }
   // One line: every LF and CR becomes a blank.

@@ -65,9 +65,11 @@ inline void commitMemory(const void* p) {
 #endif
 }
 
+}  // namespace
+
 // One update of the trigonometric recurrence in single precision: library
 // calls in double, the differences and sums of the two values in single.
-inline float trigStepSingle(float p, float q) {
+float trigStepSingle(float p, float q) {
   const double t = (double)0.499975f;
   double pd = (double)p;
   double numerator = (sin(pd) * 2.0) * cos(pd);
@@ -75,14 +77,12 @@ inline float trigStepSingle(float p, float q) {
   return (float)(atan(numerator / denominator) * t);
 }
 
-inline double trigStepDouble(double p, double q) {
+double trigStepDouble(double p, double q) {
   const double t = 0.499975;
   double numerator = (sin(p) * 2.0) * cos(p);
   double denominator = cos(p - q) + cos(q + p) - 1.0;
   return atan(numerator / denominator) * t;
 }
-
-}  // namespace
 
 bool shouldPrint(int pass, int passes) {
   int q = passes / 3;
@@ -106,7 +106,7 @@ void passOrder(int index, _kernelStep order[kernelStepCount]) {
 // Ft and Dt: x and y drift slowly down; the lift keeps them from settling
 // once y falls under 0.05.
 template <class T, T (*step)(T, T)>
-int trigTest(int iterations) {
+T trigTest(int iterations) {
   T x = (T)0.5;
   T y = (T)0.5;
   for (int i = 0; i < iterations; ++i) {
@@ -119,28 +119,28 @@ int trigTest(int iterations) {
       }
     }
   }
-  return (int)((T)10.0 * y + (T)10.0 * x);
+  return (T)10.0 * y + (T)10.0 * x;
 }
 
 // Fs and Ds: ten links of each chain per iteration.
 template <class T, T (*link)(T)>
-int sqrtChainTest(int iterations) {
+T sqrtChainTest(int iterations) {
   T u = (T)33.0;
   T w = (T)113.0;
   for (int i = 0; i < iterations; ++i) {
     for (int k = 0; k < 10; ++k) u = link(u);
     for (int k = 0; k < 10; ++k) w = link(w);
   }
-  return (int)((T)10.0 * w + (T)10.0 * u);
+  return (T)10.0 * w + (T)10.0 * u;
 }
 
-inline float sqrtLinkSingle(float v) { return (float)pow((double)(float)sqrt(opaqueDouble((double)v)), 2.0); }
-inline double sqrtLinkDouble(double v) { return pow(sqrt(v), 2.0); }
+float sqrtLinkSingle(float v) { return (float)pow((double)(float)sqrt(opaqueDouble((double)v)), 2.0); }
+double sqrtLinkDouble(double v) { return pow(sqrt(v), 2.0); }
 
-int trigSingleTest() { return trigTest<float, trigStepSingle>(100000); }
-int trigDoubleTest() { return trigTest<double, trigStepDouble>(75000); }
-int sqrtSingleTest() { return sqrtChainTest<float, sqrtLinkSingle>(60000); }
-int sqrtDoubleTest() { return sqrtChainTest<double, sqrtLinkDouble>(45000); }
+float trigSingleTest() { return trigTest<float, trigStepSingle>(100000); }
+double trigDoubleTest() { return trigTest<double, trigStepDouble>(75000); }
+float sqrtSingleTest() { return sqrtChainTest<float, sqrtLinkSingle>(60000); }
+double sqrtDoubleTest() { return sqrtChainTest<double, sqrtLinkDouble>(45000); }
 
 int int64Test() {
   int64_t a = 20000;
@@ -215,9 +215,11 @@ int floatDoubleTest() {
   return (int)sum;
 }
 
-int primeTest() {
+int primeTest() { return countPrimes(primeLimit); }
+
+int countPrimes(int limit) {
   int count = 0;
-  for (int n = 1; n <= 15000; ++n) {
+  for (int n = 1; n <= limit; ++n) {
     // No square-root bound: a prime costs n - 1 trial divisions.
     int c = 2;
     if (n >= 2) {
@@ -267,7 +269,7 @@ float sqrtTest() {
 #endif
   if (!values) return 0.0f;
 
-  for (int fill = 0; fill < 8000; ++fill) {
+  for (int fill = 0; fill < sqrtFills; ++fill) {
 #ifdef PS_SQRT_SSE
     __m128 x = _mm_setr_ps(1.0f, 2.0f, 3.0f, 4.0f);
     const __m128 four = _mm_set1_ps(4.0f);
@@ -320,10 +322,10 @@ void psKernel(_psTestSingle* worker, const int* pass, const int* passes) {
   passOrder(worker->index, order);
   for (int n = 0; n < kernelStepCount; ++n) {
     switch (order[n]) {
-      case stepFt: line(print, timer, "\n      t0:Ft %d  (%d)\n", trigSingleTest()); break;
-      case stepFs: line(print, timer, "      t0:Fs %d  (%d)\n", sqrtSingleTest()); break;
-      case stepDt: line(print, timer, "      t0:Dt %d  (%d)\n", trigDoubleTest()); break;
-      case stepDs: line(print, timer, "      t0:Ds %d  (%d)\n", sqrtDoubleTest()); break;
+      case stepFt: line(print, timer, "\n      t0:Ft %d  (%d)\n", (int)trigSingleTest()); break;
+      case stepFs: line(print, timer, "      t0:Fs %d  (%d)\n", (int)sqrtSingleTest()); break;
+      case stepDt: line(print, timer, "      t0:Dt %d  (%d)\n", (int)trigDoubleTest()); break;
+      case stepDs: line(print, timer, "      t0:Ds %d  (%d)\n", (int)sqrtDoubleTest()); break;
       case stepM: line(print, timer, "      t0:M %d (%d)\n", memoryTest(worker)); break;
       case stepA64: line(print, timer, "      t0:A64 %d  (%d)\n", int64Test()); break;
       case stepA32: line(print, timer, "      t0:A32 %d (%d)\n", int32Test()); break;

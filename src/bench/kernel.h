@@ -35,11 +35,27 @@ constexpr int kernelStepCount = 11;
 // main memory at different points of their passes.
 void passOrder(int index, _kernelStep order[kernelStepCount]);
 
-// The sub-tests, each returning its printed checksum.
-int trigSingleTest();    // Ft
-int sqrtSingleTest();    // Fs
-int trigDoubleTest();    // Dt
-int sqrtDoubleTest();    // Ds
+// One step of the Ft and Dt recurrence, and one link of the Fs and Ds chains.
+// The single-precision ones call the double-precision library and round the
+// carried values to single at the stated points.
+float trigStepSingle(float p, float q);
+double trigStepDouble(double p, double q);
+float sqrtLinkSingle(float v);
+double sqrtLinkDouble(double v);
+
+// P counts the primes up to primeLimit; S fills its block sqrtFills times.
+// Neither number shows in a checksum, only in the time a pass takes.
+constexpr int primeLimit = 15000;
+constexpr int sqrtFills = 8000;
+// Primes from 1 to limit by trial division without a square-root bound.
+int countPrimes(int limit);
+
+// The sub-tests, each returning its checksum; the first four in their own
+// precision, printed truncated to int.
+float trigSingleTest();  // Ft
+float sqrtSingleTest();  // Fs
+double trigDoubleTest(); // Dt
+double sqrtDoubleTest(); // Ds
 int int64Test();         // A64
 int int32Test();         // A32
 int floatSingleTest();   // AF

@@ -18,6 +18,7 @@ constexpr int startDelayMs = 200;
 constexpr int pollIntervalMs = 500;
 constexpr int fullLoops = 100;
 constexpr int speedTestDivisor = 13;
+constexpr int memoryTestPasses = 2;
 
 QString latin1(const char* text, int length) { return QString::fromLatin1(text, length); }
 
@@ -91,7 +92,7 @@ float _psTest::psTest(int count, bool verbose) {
   for (int i = 0; i < threadCount; ++i) {
     workers[i]->loops = fullLoops;
     if (speedTest) workers[i]->loops = workers[i]->loops / speedTestDivisor;
-    workers[i]->memPasses = 2;
+    workers[i]->memPasses = memoryTestPasses;
   }
 
   sleepMs(startDelayMs);

@@ -9,12 +9,23 @@
 
 namespace ps {
 
+namespace {
+
+// A pass of 43.33 ms scores 100 PS.
+constexpr double scoreForOneMsPerPass = 4333.0;
+// What a phase that measured 0 ms counts per pass.
+constexpr double zeroTimeMsPerPass = (double)0.0001f;
+constexpr int bufferBytes = 10 * 1024 * 1024;
+constexpr int startPauseMs = 250;
+
+}  // namespace
+
 double scoreFromTime(int64_t timeMs, int passes) {
   if (passes < 1) return 0.0;
   double msPerPass = (double)timeMs / (double)passes;
   // The tick count is coarse: a phase can measure 0 ms.
-  if (msPerPass <= 0.0) msPerPass = (double)0.0001f;
-  return 4333.0 / msPerPass;
+  if (msPerPass <= 0.0) msPerPass = zeroTimeMsPerPass;
+  return scoreForOneMsPerPass / msPerPass;
 }
 
 int processorGroupFor(int index, int groupCount) {
@@ -27,7 +38,7 @@ _psTestSingle::_psTestSingle(int& index)
       done(false),
       loops(100),
       memPasses(2),
-      bufferSize(10485760),
+      bufferSize(bufferBytes),
       timeMs(0),
       index(index),
       group(-1),
@@ -68,7 +79,7 @@ void _psTestSingle::run() {
     SetThreadGroupAffinity(thread, &affinity, nullptr);
     if (thread) CloseHandle(thread);
   }
-  Sleep(250);
+  Sleep(startPauseMs);
 
   done.store(false, std::memory_order_release);
   progress.store(0.0f, std::memory_order_release);

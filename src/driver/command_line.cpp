@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 namespace ps {
 
@@ -77,7 +76,7 @@ bool chooseTest(const _fixedString<100>& testName, _testChoice& choice) {
 bool wantsExitCode(const _commandLine& line) { return line.keyword.equalsNoCase("exitCodeThreshold"); }
 
 int exitCodeFromScore(float score, const _fixedString<100>& divider) {
-  int by = atoi(divider.text);
+  int by = parseIntClamped(divider.text);
   if (by == 0) return 0;
   float quotient = score / (float)by;
   if (std::isnan(quotient)) return 0;
@@ -86,7 +85,20 @@ int exitCodeFromScore(float score, const _fixedString<100>& divider) {
   return (int)quotient;
 }
 
-int clampExitCode(int code) { return code > 255 ? 255 : code; }
+int clampExitCode(int code) {
+  if (code > 255) return 255;
+#ifndef _WIN32
+  if (code < 0) return 0;
+#endif
+  return code;
+}
+
+int reportExitCode(const _commandLine& line, float score) {
+  if (!wantsExitCode(line)) return 0;
+  int code = exitCodeFromScore(score, line.divider);
+  printf("Returning exit code %d\n", code);
+  return clampExitCode(code);
+}
 
 int32_t coreTime(int elapsedMs, int processorCount) {
   return (int32_t)((uint32_t)elapsedMs * (uint32_t)processorCount);

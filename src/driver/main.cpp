@@ -2,13 +2,14 @@
 #include <QCoreApplication>
 #include <QString>
 #include <QSysInfo>
+#include <clocale>
 #include <cstdio>
 
 #include "base/clocks.h"
-#include "bench/runner.h"
 #include "driver/command_line.h"
 #include "driver/filler.h"
 #include "driver/processor_count.h"
+#include "driver/test_run.h"
 #include "platform/windows_api.h"
 
 #ifdef _WIN32
@@ -31,6 +32,10 @@ int main(int argc, char** argv) {
   SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &throttling, sizeof(throttling));
 
   QCoreApplication application(argc, argv);
+  // On Linux the application object sets the C library's locale from the
+  // environment; farm tools parse this output, so numbers keep their points
+  // and only a-z change case, whatever the node's locale.
+  setlocale(LC_ALL, "C");
   int processorCount = getLogicalProcessorCount();
   if (processorCount < 1) processorCount = 1;
   QString osName = QSysInfo::productType();
@@ -40,6 +45,7 @@ int main(int argc, char** argv) {
   printf("SpecificOperSys: %s\n", osName.toStdString().c_str());
   printf("NumberOfThreads: %d\n", processorCount);
   ULONGLONG memoryKb = 0;
+  // KiB to whole GiB.
   if (GetPhysicallyInstalledSystemMemory(&memoryKb)) printf("RAM installed: %d", (int)(memoryKb >> 20));
   printf("\n");
   printf("OperatingSystem: %s\n", platformName);
@@ -59,23 +65,11 @@ int main(int argc, char** argv) {
   }
 
   QString message;
-  float score = 0.0f;
-  if (choice.runner == _runner::all) {
-    score = psTestAll(message, choice.verbose);
-  } else {
-    float sum = 0.0f;
-    for (int run = 0; run < choice.runs; ++run)
-      sum += psTestSingleCore(message, choice.verbose, choice.speedTest, choice.singleThread);
-    score = choice.runs > 1 ? sum / (float)choice.runs : sum;
-  }
+  float score = runChosenTest(choice, message);
   int elapsedMs = stopwatch.elapsedMs();
 
   printf("%s\n", message.toLatin1().constData());
-  int exitCode = 0;
-  if (wantsExitCode(line)) {
-    exitCode = exitCodeFromScore(score, line.divider);
-    printf("Returning exit code %d\n", exitCode);
-  }
+  int exitCode = reportExitCode(line, score);
   printf("\n");
   printf("Time_Exec: %d sec\n", elapsedMs / 1000);
   printf("Core*Time: %d\n", coreTime(elapsedMs, processorCount));
@@ -83,5 +77,5 @@ int main(int argc, char** argv) {
 
   fflush(stdout);
   fflush(stderr);
-  return clampExitCode(exitCode);
+  return exitCode;
 }

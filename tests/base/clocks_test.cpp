@@ -45,7 +45,7 @@ const int64_t summerNoon = july1st2024 + 12 * 3600;
 // The offset stays within 12 hours and 30 seconds of UTC, wrapping round the day beyond that.
 TEST_F(WallClock, OffsetAndTimeOfDay) {
   const char* cet = "CET-1CEST,M3.5.0,M10.5.0/3";
-  struct Case { const char* zone; int64_t instant; int32_t offset; const char* timeOfDay; } cases[] = {
+  struct _case { const char* zone; int64_t instant; int32_t offset; const char* timeOfDay; } cases[] = {
       {"UTC0", july1st2024 + 9 * 3600 + 5 * 60 + 7, 0, "09:05.07"},
       {"UTC0", -1, 0, "23:59.59"},
       {cet, summerNoon, 7200, "14:00.00"},
@@ -56,7 +56,7 @@ TEST_F(WallClock, OffsetAndTimeOfDay) {
       {"<-120020>12:00:20", july1st2024 + 43230, -43220, "00:00.10"},
       {"<-120040>12:00:40", july1st2024 + 43250, 86400 - 43240, "00:00.10"},
   };
-  for (const Case& c : cases) {
+  for (const _case& c : cases) {
     useZone(c.zone);
     updateLocalOffsetAt(c.instant, true);
     updateLocalOffsetAt(c.instant, true);  // once right, a further correction is zero

@@ -21,9 +21,9 @@ std::string systemText(uint32_t code) {
 TEST(ErrorText, SystemMessagesOfThisPlatform) {
   const std::pair<uint32_t, const char*> cases[] = {
       {0, "No Error."},
-      {126, "A DLL is missing."},
-      {1346, "Either a required impersonation level was not provided, or the provided impersonation level "
-             "is invalid."},
+      {ERROR_MOD_NOT_FOUND, "A DLL is missing."},
+      {ERROR_BAD_IMPERSONATION_LEVEL,
+       "Either a required impersonation level was not provided, or the provided impersonation level is invalid."},
       {2, "Error 2: The system cannot find the file specified.."},
       {0xC0000005, "EXCEPTION: The thread tried to read from or write to a virtual address for which it "
                    "does not have the appropriate access. (Possible NULL Pointer)"},
@@ -32,9 +32,9 @@ TEST(ErrorText, SystemMessagesOfThisPlatform) {
   for (const auto& c : cases) EXPECT_EQ(c.second, systemText(c.first)) << c.first;
 
   SetLastError(0);
-  EXPECT_EQ("No Error.", systemText(0xFFFFFFFFu));
+  EXPECT_EQ("No Error.", systemText(callingThreadLastError));
   SetLastError(5);
-  EXPECT_EQ("Error 5: Access is denied..", systemText(0xFFFFFFFFu));
+  EXPECT_EQ("Error 5: Access is denied..", systemText(callingThreadLastError));
 }
 
 // Stands in for the system's message lookup; answers only when asked the way the texts are looked up.

@@ -43,12 +43,12 @@ TEST(FixedString, CapacityAndLength) {
 
 TEST(FixedString, AppendPaddedAndNumbers) {
   // Appended to a capacity-10 string holding startLength dots.
-  struct Case { int startLength; const char* text; int width; const char* appended; } cases[] = {
+  struct _case { int startLength; const char* text; int width; const char* appended; } cases[] = {
       {0, "ab", -5, "   ab"}, {0, "ab", 5, "ab   "},   {0, "abcdef", 3, "abcdef"},
       {8, "abc", -10, "ab"},  {8, "abc", 10, "ab"},    {6, "a", -10, "   a"},
       {0, nullptr, 3, "   "}, {0, "ab", INT_MIN, "        ab"},
   };
-  for (const Case& c : cases) {
+  for (const _case& c : cases) {
     _fixedString<10> s = make<10>(std::string((size_t)c.startLength, '.').c_str());
     s.appendPadded(c.text, c.width);
     EXPECT_EQ(c.appended, checked(s).substr((size_t)c.startLength)) << c.text << " width " << c.width;
@@ -75,9 +75,9 @@ TEST(FixedString, TrimAndCharacterSearchStarts) {
   }
   _fixedString<250> s = make("aXbxc");
   // findCharNoCase('x', start) and findLastChar('x', start).
-  struct Case { int start, noCase, last; } cases[] = {
+  struct _case { int start, noCase, last; } cases[] = {
       {-5, 1, 3}, {0, 1, -1}, {2, 3, -1}, {3, 3, 3}, {4, -1, 3}, {5, 1, 3}};
-  for (const Case& c : cases) {
+  for (const _case& c : cases) {
     EXPECT_EQ(c.noCase, s.findCharNoCase('x', c.start)) << c.start;
     EXPECT_EQ(c.last, s.findLastChar('x', c.start)) << c.start;
   }
@@ -85,12 +85,12 @@ TEST(FixedString, TrimAndCharacterSearchStarts) {
 
 TEST(FixedString, FindAndRemove) {
   _fixedString<250> hay = make("Intel(R) Xeon(R) Gold 6130");
-  struct Case { const char* needle; int start, expected; } cases[] = {
+  struct _case { const char* needle; int start, expected; } cases[] = {
       {"XEON", 9, 9},  {"xeon", 10, -1}, {"", 0, -1},           {"6130", 22, 22},     {"6130", 23, -1},
       {"(r)", 6, 13},  {"intel", -3, 0}, {"gold 6131", 0, -1},  {"xeon", INT_MAX, -1},
       {")q", 0, -1},  // same byte sum as the window "(R", other bytes
   };
-  for (const Case& c : cases) EXPECT_EQ(c.expected, hay.find(c.needle, c.start)) << c.needle;
+  for (const _case& c : cases) EXPECT_EQ(c.expected, hay.find(c.needle, c.start)) << c.needle;
   _fixedString<250> s = make("Core");  // needle as long as the text
   EXPECT_EQ(0, s.find("cORE"));
   EXPECT_EQ(-1, s.find("cORE", 1));
@@ -107,12 +107,12 @@ TEST(FixedString, FindAndRemove) {
 }
 
 TEST(FixedString, ToFloat) {
-  struct Case { const char* text; float value; } cases[] = {
+  struct _case { const char* text; float value; } cases[] = {
       {"4", 4.0f},          {"3.60", 3.6f},  {"2,50", 2.5f},       {"1,234.5", 1234.5f},
       {"1.234,5", 1234.5f}, {"1.2.3", 1.3f}, {"3.1234567", 3.0f},  {"3.123456", 3.123456f},
       {"3.6GHz", 3.0006f},  {"", 0.0f},      {"-0.5", -0.5f},      {"99999999999.5", 2147483647.5f},
   };
-  for (const Case& c : cases) EXPECT_FLOAT_EQ(c.value, make(c.text).toFloat()) << c.text;
+  for (const _case& c : cases) EXPECT_FLOAT_EQ(c.value, make(c.text).toFloat()) << c.text;
 }
 
 TEST(FixedStringW, WidensEachByteAndCuts) {

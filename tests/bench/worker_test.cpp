@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 #include <string>
+
+#include "bench/maths_calls.h"
 
 namespace ps {
 namespace {
@@ -13,12 +16,11 @@ namespace {
 TEST(WorkerTest, ScoreFromTime) {
   const struct { int64_t timeMs; int passes; double score; } cases[] = {
       {2000, 100, 216.65},
-      {0, 100, 4333.0 / (double)0.0001f},  // a phase can measure 0 ms
-      {5, 0, 0.0},                         // no passes, no score
+      {0, 100, 43330001.0946},  // a phase can measure 0 ms: 0.0001f ms per pass
+      {5, 0, 0.0},           // no passes, no score
   };
   for (const auto& c : cases)
-    EXPECT_DOUBLE_EQ(scoreFromTime(c.timeMs, c.passes), c.score) << c.timeMs << " / " << c.passes;
-  EXPECT_NEAR(scoreFromTime(0, 100), 43330001.0, 1.0);
+    EXPECT_NEAR(scoreFromTime(c.timeMs, c.passes), c.score, 1e-4) << c.timeMs << " / " << c.passes;
 }
 
 TEST(WorkerTest, ProcessorGroupsAreDealtRoundRobin) {
@@ -27,15 +29,10 @@ TEST(WorkerTest, ProcessorGroupsAreDealtRoundRobin) {
     EXPECT_EQ(processorGroupFor(c.index, c.groups), c.group) << c.index << " of " << c.groups;
 }
 
-TEST(WorkerTest, NewWorkerHasZeroedBuffersAndIsNotDone) {
-  int index = 3;
-  _psTestSingle worker(index);
-  EXPECT_EQ(worker.loops, 100);
-  EXPECT_EQ(worker.memPasses, 2);
-  EXPECT_FALSE(worker.done.load());
-  ASSERT_EQ(worker.bufferSize, 10485760);
-  ASSERT_TRUE(worker.buffer1 && worker.buffer2);
-  EXPECT_EQ(worker.buffer1[0] | worker.buffer2[worker.bufferSize - 1], 0);
+size_t count(const std::string& text, const std::string& piece) {
+  size_t n = 0;
+  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
 }
 
 // Two short workers side by side: worker 0 prints its lines, worker 1 does not.
@@ -43,8 +40,9 @@ TEST(WorkerTest, ShortRunsScoreAndFinish) {
   int index0 = 0, index1 = 1;
   _psTestSingle first(index0), second(index1);
   first.loops = 3;  // one muted preheat pass, then three printed passes
-  second.loops = 1;
+  second.loops = 1;  // no preheat pass, one timed pass
   first.verbose = second.verbose = true;
+  const _mathsCalls before = mathsCallsSoFar();
   testing::internal::CaptureStdout();
   first.start();
   second.start();
@@ -53,10 +51,12 @@ TEST(WorkerTest, ShortRunsScoreAndFinish) {
   fflush(stdout);
   const std::string out = testing::internal::GetCapturedStdout();
 
+  // Five passes in all, each with the 2,100,000 sin calls of Ft and Dt.
+  EXPECT_EQ((mathsCallsSoFar() - before).sin, 5 * 2100000L);
   for (_psTestSingle* worker : {&first, &second}) {
     ASSERT_TRUE(worker->done.load(std::memory_order_acquire));
     EXPECT_EQ(worker->progress.load(std::memory_order_acquire), 1.0f);
-    EXPECT_DOUBLE_EQ(worker->score, scoreFromTime(worker->timeMs, worker->loops));
+    EXPECT_DOUBLE_EQ(worker->score, 4333.0 / ((double)worker->timeMs / worker->loops));
     EXPECT_TRUE(worker->verbose);  // restored after the muted preheat
   }
   const std::string preheat = "\n      t0:**********preheat done**********\n\n      t0:Ft ";
@@ -64,10 +64,18 @@ TEST(WorkerTest, ShortRunsScoreAndFinish) {
   char total[64];
   snprintf(total, sizeof total, "      totalTime %5.3f\n", (double)((float)first.timeMs / 1000.0f));
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), strlen(total))), total) << out;
+  EXPECT_EQ(count(out, "preheat done"), 1u) << out;
+  EXPECT_EQ(count(out, "totalTime"), 1u) << out;
   // Three passes of lines, from worker 0's timed passes only.
-  int passesPrinted = 0;
-  for (size_t at = out.find("t0:Ft"); at != std::string::npos; at = out.find("t0:Ft", at + 1)) ++passesPrinted;
-  EXPECT_EQ(passesPrinted, 3) << out;
+  EXPECT_EQ(count(out, "t0:Ft"), 3u) << out;
+
+  // The timer brackets the timed passes, whose laps the lines show, and not
+  // the pause or the preheat (a fourth pass). Each lap loses under 1 ms.
+  const std::regex lap("t0:\\w+ (\\d+) ");
+  long laps = 0;
+  for (std::sregex_iterator m(out.begin(), out.end(), lap), end; m != end; ++m) laps += std::stol((*m)[1]);
+  EXPECT_GE(first.timeMs + 1, laps) << out;
+  EXPECT_LE(first.timeMs, laps + 33 + laps / 6) << out;
 }
 
 }  // namespace
