@@ -5,18 +5,11 @@
 #include <string>
 #include <thread>
 
+#include "base/system_text.h"
 #include "platform/windows_api.h"
 
 namespace ps {
 namespace {
-
-std::string systemText(uint32_t code) {
-  _fixedString<250> out;
-  out.assign("stale");
-  systemErrorText(out, code);
-  EXPECT_EQ(strlen(out.text), out.length);
-  return out.text;
-}
 
 TEST(ErrorText, SystemMessagesOfThisPlatform) {
   const std::pair<uint32_t, const char*> cases[] = {

@@ -7,18 +7,11 @@
 
 #include "base/clocks.h"
 #include "base/error_text.h"
+#include "base/system_text.h"
 #include "platform/windows_api.h"
 
 namespace ps {
 namespace {
-
-std::string systemText(uint32_t code) {
-  _fixedString<250> out;
-  out.assign("stale");
-  systemErrorText(out, code);
-  EXPECT_EQ(strlen(out.text), out.length);
-  return out.text;
-}
 
 // The system's message as asked for here, its line end dropped; "" for none.
 std::string lookedUp(DWORD flags, const void* source, DWORD code) {
