@@ -1,12 +1,5 @@
 #include "machine/cpu_survey.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "recorded_machine.h"
 
 namespace ps {

@@ -1,10 +1,6 @@
 #include "machine/machine_report.h"
 
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <tuple>
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
@@ -82,7 +78,7 @@ TEST(MachineReport, ExampleReportThenErrorsAndOddValues) {
     EXPECT_EQ(1u, count(report, line)) << line;
 }
 
-TEST(MachineReport, BlocksOfTenProcessors) {
+TEST(MachineReport, BlocksOfTenProcessorsCutAtFiveThousandCharacters) {
   const std::tuple<int, size_t, const char*> cases[] = {
       {8, 1, "Core HT:       true  true  true  true  true  true  true  true  \n"},
       {10, 1, "Core HT:       true  true  true  true  true  true  true  true  true  true  \n"},
@@ -94,17 +90,13 @@ TEST(MachineReport, BlocksOfTenProcessors) {
     EXPECT_EQ(blocks, count(report, "Core MHz Cur:")) << processors;
     EXPECT_EQ(1u, count(report, lastHtRow)) << processors;
   }
-}
-
-TEST(MachineReport, CutAtFiveThousandCharacters) {
+  // Cut at 5000 characters: the header and eleven whole blocks of 421, then the cut block.
   const std::string report = build(*exampleMachine(128));
   ASSERT_EQ(5000u, report.size());
-  // The header and eleven whole blocks of 421 characters, then the cut block.
   const size_t table = report.find("Core HT:");
   EXPECT_EQ(11u, count(report, "Core MHz Cur:"));
   EXPECT_EQ(report.substr(table, 421), report.substr(table + 421, 421));
-  // More processors than the record holds are read no further than its arrays.
-  EXPECT_EQ(5000u, build(*exampleMachine(100000)).size());
+  EXPECT_EQ(5000u, build(*exampleMachine(100000)).size());  // read no further than the record's arrays
 }
 
 }  // namespace

@@ -1,15 +1,5 @@
 #include "machine/smbios.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
-
 #include "recorded_machine.h"
 
 namespace ps {
@@ -29,8 +19,7 @@ _bytes rawTable(uint8_t major, uint8_t minor, std::initializer_list<_bytes> stru
   return raw;
 }
 
-// A formatted area of the given Length byte, with the processor speeds at 14h
-// and 16h when it reaches them, then its string set (two zero bytes when empty).
+// A formatted area of Length bytes, speeds at 14h and 16h when it reaches them, then its string set.
 _bytes structure(uint8_t type, uint8_t length, uint16_t maxMhz = 0, uint16_t currentMhz = 0, const char* strings = "") {
   _bytes s(0x18, 0x11);
   s[0] = type;
@@ -48,8 +37,7 @@ _bytes withoutEnd(_bytes s) {
   return s;
 }
 
-// Parses an exactly sized heap copy, so that the address sanitizer sees any
-// overread; no bytes at all: reads through the firmware call.
+// Parses an exact heap copy, so the address sanitizer sees any overread; no bytes: through the firmware call.
 void check(const _bytes& raw, const char* error, uint16_t maxMhz, uint16_t currentMhz) {
   const _bytes exact(raw);
   const _smbiosInfo r = raw.empty() ? readSmbios() : parseRawSmbios(exact.data(), exact.size());
@@ -80,9 +68,8 @@ TEST(SmbiosWalk, SyntheticTables) {
     SCOPED_TRACE(&c - cases);
     std::apply(check, c);
   }
-  // Every cut of a table whose header still claims it whole: broken within the
-  // header or a formatted area; within a string set, the walk ends there with
-  // what was read.
+  // Every cut of a table whose header claims it whole: broken within a formatted area; within a string set,
+  // the walk ends there with what was read.
   const _bytes whole = rawTable(3, 0, {structure(4, 48, 3000, 2000, "P0"), structure(17, 40, 0, 0, "DIMM")});
   for (size_t size = 1; size <= whole.size(); ++size) {
     SCOPED_TRACE(size);
@@ -110,9 +97,9 @@ TEST(SmbiosWalk, RecordedTables) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    testSupport::_recordedRoot root(nullptr, c.name);
-    std::ifstream file(std::string(PS_TESTDATA_DIR) + "/smbios/" + c.name + "/DMI", std::ios::binary);
-    const _bytes dmi((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const testSupport::_recordedRoot root(nullptr, c.name);
+    const std::string file = testSupport::fileBytes(testSupport::smbiosDir(c.name) + "/DMI");
+    const _bytes dmi(file.begin(), file.end());
     ASSERT_GT(dmi.size(), 1000u);
     check(c.major ? rawTable(c.major, c.minor, {dmi}) : _bytes(), c.error, c.maxMhz, c.currentMhz);
   }

@@ -35,10 +35,6 @@ TEST(Firmware, RecordedAndBrokenTables) {
                              {memory + "memory1/state", "online\n"}, {memory + "memory2/state", "offline\n"},
                              {memory + "memory39/state", "online\n"}, {memory + "memory_x/state", "online\n"},
                              {"proc/meminfo", "MemTotal:       32777916 kB\n"}};
-  const auto with = [](_treeFiles files, const _treeFiles& more) {
-    files.insert(files.end(), more.begin(), more.end());
-    return files;
-  };
   // One Memory Device of the given length with the Size word where the length
   // holds it (Extended Size 0); then the end of the table.
   const auto device = [&](int length, unsigned size) {

@@ -7,8 +7,7 @@ namespace {
 
 using namespace testSupport;
 
-// Every processor's ~MHz through the registry, which must agree with the
-// snapshot's value and source; returns them when all processors agree.
+// Every processor's ~MHz through the registry and the snapshot's source, which must agree for all.
 std::pair<long, std::string> ratedClockOfAll() {
   const auto snapshot = linuxLayer::processorSnapshot();
   std::pair<long, std::string> first{-9, "no processors"};
@@ -46,7 +45,7 @@ TEST(RatedClock, RecordedMachines) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.machine);
-    _scopedRoot root(machineRoot(c.machine));
+    const _scopedRoot root(machineRoot(c.machine));
     EXPECT_EQ(ratedClockOfAll(), std::make_pair(c.mhz, std::string(c.source)));
   }
 }
@@ -59,10 +58,6 @@ TEST(RatedClock, SourcesInOrder) {
   };
   const _treeFiles acpi = {{freq + "scaling_driver", "acpi-cpufreq\n"}, {freq + "cpuinfo_max_freq", "3001000\n"},
                            {freq + "base_frequency", "2000000\n"}, cpuinfo("X @ 2.50GHz", "hypervisor")};
-  const auto with = [](_treeFiles files, const _treeFiles& more) {
-    files.insert(files.end(), more.begin(), more.end());
-    return files;
-  };
   const struct {
     _treeFiles files;
     long mhz;
@@ -84,9 +79,8 @@ TEST(RatedClock, SourcesInOrder) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
-    _tempTree tree(c.files);
-    tree.write({{"sys/devices/system/cpu/online", "0"}});
-    _scopedRoot root(tree.root());
+    const _tempTree tree(with(c.files, {{"sys/devices/system/cpu/online", "0"}}));
+    const _scopedRoot root(tree.root());
     EXPECT_EQ(ratedClockOfAll(), std::make_pair(c.mhz, std::string(c.source)));
   }
 }
