@@ -79,11 +79,8 @@ TEST(SmbiosWalk, SyntheticTables) {
 }
 
 TEST(SmbiosWalk, RecordedTables) {
-  const struct {
-    const char *name, *error;
-    uint8_t major, minor;  // 0: through the firmware call, with the recorded entry point's version
-    uint16_t maxMhz, currentMhz;
-  } cases[] = {
+  // Table, error, the version (0: through the firmware call, with the recorded entry point's), speeds.
+  const std::tuple<const char*, const char*, uint8_t, uint8_t, uint16_t, uint16_t> cases[] = {
       {"gigabyte-ga-ma74gmt-s2", memoryVersion, 0, 0, 3200, 2800},  // 2.4, Memory Device of 27 bytes
       {"lenovo-thinkpad-w510", memoryVersion, 0, 0, 1600, 1600},    // 2.6, 28 bytes
       {"supermicro-x9dbl-2s", "", 0, 0, 4000, 1800},                // 2.7, two sockets
@@ -95,13 +92,12 @@ TEST(SmbiosWalk, RecordedTables) {
       {"dell-poweredge-r630-2s", "", 2, 8, 4000, 0},  // the second socket is empty
       {"hyperv-vm-malformed", broken, 2, 3, 0, 0},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const testSupport::_recordedRoot root(nullptr, c.name);
-    const std::string file = testSupport::fileBytes(testSupport::smbiosDir(c.name) + "/DMI");
-    const _bytes dmi(file.begin(), file.end());
-    ASSERT_GT(dmi.size(), 1000u);
-    check(c.major ? rawTable(c.major, c.minor, {dmi}) : _bytes(), c.error, c.maxMhz, c.currentMhz);
+  for (const auto& [name, error, major, minor, maxMhz, currentMhz] : cases) {
+    SCOPED_TRACE(name);
+    const testSupport::_recordedRoot root(nullptr, name);
+    const std::string file = testSupport::fileBytes(testSupport::smbiosDir(name) + "/DMI");
+    ASSERT_GT(file.size(), 1000u);
+    check(major ? rawTable(major, minor, {_bytes(file.begin(), file.end())}) : _bytes(), error, maxMhz, currentMhz);
   }
 }
 

@@ -87,11 +87,8 @@ std::vector<_groupShape> groupShapes() {
 }
 
 TEST(Topology, RecordedMachines) {
-  const struct {
-    const char* machine;
-    std::vector<int> firstCpus;  // the kernel CPUs of the first logical processors
-    std::vector<_groupShape> groups;
-  } cases[] = {
+  // Machine, the kernel CPUs of the first logical processors, the groups.
+  const std::tuple<const char*, std::vector<int>, std::vector<_groupShape>> cases[] = {
       {"intel-i7-1165G7-tigerlake", {0, 4, 1, 5}, {{8, 4, 4, 1}}},  // siblings (n, n+4)
       {"intel-i7-1370P-raptorlake-hybrid", {0, 1, 2}, {{20, 14, 6, 1}}},
       {"intel-xeon-X7550-4s-64cpu", {0, 32, 1, 33}, {{64, 32, 32, 4}}},
@@ -105,13 +102,13 @@ TEST(Topology, RecordedMachines) {
       {"intel-xeon-e5-2680v3-offline", {4, 5}, {{17, 17, 0, 2}}},  // cpu0-3 offline
       {"vm-kvm-skylake-offline", {0, 1}, {{2, 2, 0, 2}}},
   };
-  for (const auto& m : cases) {
-    SCOPED_TRACE(m.machine);
-    _scopedRoot root(machineRoot(m.machine));
+  for (const auto& [machine, firstCpus, groups] : cases) {
+    SCOPED_TRACE(machine);
+    const _scopedRoot root(machineRoot(machine));
     const auto& cpus = linuxLayer::processorSnapshot()->list.cpus;
-    ASSERT_GE(cpus.size(), m.firstCpus.size());
-    EXPECT_EQ(std::vector<int>(cpus.begin(), cpus.begin() + m.firstCpus.size()), m.firstCpus);
-    EXPECT_EQ(groupShapes(), m.groups);
+    ASSERT_GE(cpus.size(), firstCpus.size());
+    EXPECT_EQ(std::vector<int>(cpus.begin(), cpus.begin() + firstCpus.size()), firstCpus);
+    EXPECT_EQ(groupShapes(), groups);
   }
 }
 
@@ -138,10 +135,7 @@ _treeFiles nodeMachine(const std::vector<int>& nodeSizes, const std::string& all
 }
 
 TEST(Topology, GroupsFromNodes) {
-  const struct {
-    _treeFiles tree;
-    std::vector<int> groupSizes;
-  } cases[] = {
+  const std::pair<_treeFiles, std::vector<int>> cases[] = {
       {nodeMachine({128, 128}), {64, 64, 64, 64}},  // nodes larger than a group are cut in two
       {nodeMachine({100}), {50, 50}},
       {nodeMachine({40, 40, 40}), {40, 40, 40}},    // no two fit in one group
@@ -155,11 +149,11 @@ TEST(Topology, GroupsFromNodes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
-    const _tempTree tree(c.tree);
+    const _tempTree tree(c.first);
     const _scopedRoot root(tree.root());
     std::vector<int> sizes;
     for (const auto& shape : groupShapes()) sizes.push_back(shape[0]);
-    EXPECT_EQ(sizes, c.groupSizes);
+    EXPECT_EQ(sizes, c.second);
   }
 }
 
