@@ -39,30 +39,9 @@ size_t count(const std::string& hay, const std::string& needle) {
   return n;
 }
 
-TEST(MachineReport, ExampleReportThenErrorsAndOddValues) {
+// The layout of a whole report is the golden reports'; here the errors block and values wider than a column.
+TEST(MachineReport, ErrorsAndOddValues) {
   auto info = exampleMachine();
-  EXPECT_EQ("CPU Description:     Example Processor @ 3.60GHz\n"
-            "CPU:                 Example Processor\n"
-            "CPU Core Count:      2\n"
-            "CPU Core Count (HW): 1\n"
-            "CPU Hyperthreading:  Enabled\n"
-            "CPU MHz in label: 3600\n"
-            "CPU MHz Info:     -1\n"
-            "CPU MHz Max:      4000\n"
-            "CPU MHz Current:  3600\n"
-            "CPU MHz summed (calculated, HT adjusted):  4940\n"
-            "Core HT:       true  true  \n"
-            "Core MHz Info: 3600  3600  \n"
-            "Core MHz Min:  -1    -1    \n"
-            "Core MHz Max:  -1    -1    \n"
-            "Core MHz Cur:  3600      3600      \n\n"
-            "CPU MHz summed (calculated per Core, HT adjusted): 4940\n"
-            "CPU MHz summed (measured current, HT adjusted):    4680\n\n"
-            "NOTE: Tessel reads the information provided by the OS or BIOS.\n"
-            "Not all information is available on every OS. And not all GHz information provided by the system is "
-            "reliable.\n\n",
-            build(*info));
-
   info->errorText.assign("Could not get ProcessorNameString\nPerformance counter failed\n");
   info->hyperthreading = false;
   info->coreHT[1] = false;
@@ -87,6 +66,7 @@ TEST(MachineReport, BlocksOfTenProcessorsCutAtFiveThousandCharacters) {
   };
   for (const auto& [processors, blocks, lastHtRow] : cases) {
     const std::string report = build(*exampleMachine(processors));
+    EXPECT_EQ(0u, report.find("CPU Description:     Example Processor @ 3.60GHz\nCPU:"));  // no errors block
     EXPECT_EQ(blocks, count(report, "Core MHz Cur:")) << processors;
     EXPECT_EQ(1u, count(report, lastHtRow)) << processors;
   }
