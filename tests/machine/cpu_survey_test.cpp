@@ -55,8 +55,7 @@ TEST(CpuSurvey, RecordedMachines) {
        {800, 800, 800, 800, 800}, 4000, 5 * 1960},  // v × 1.4 without a firmware maximum
       // No processors change nothing: the arrays keep their zeros.
       {"no-such-machine", 0, false, 0, "", {0}, {0}, 0, 0},
-      // More processors than the record holds: nothing is written past its arrays. The
-      // calling group's 24 cores of two threads mark 48 entries.
+      // More processors than the record holds; the calling group's 24 two-thread cores mark 48 entries.
       {"amd-epyc-7451-2s-96cpu", 600, true, 0, std::string(48, '1'), {}, {}, 180544, 96 * 2093},
   };
   for (const auto& c : cases) {

@@ -68,8 +68,7 @@ TEST(SmbiosWalk, SyntheticTables) {
     SCOPED_TRACE(&c - cases);
     std::apply(check, c);
   }
-  // Every cut of a table whose header claims it whole: broken within a formatted area; within a string set,
-  // the walk ends there with what was read.
+  // Every cut of a table claimed whole: broken within a formatted area, else the walk ends with what was read.
   const _bytes whole = rawTable(3, 0, {structure(4, 48, 3000, 2000, "P0"), structure(17, 40, 0, 0, "DIMM")});
   for (size_t size = 1; size <= whole.size(); ++size) {
     SCOPED_TRACE(size);

@@ -11,17 +11,15 @@ using namespace testSupport;
 TEST(BrokenTrees, ProcessorFiles) {
   const std::string cpu = "sys/devices/system/cpu/", online = cpu + "online", freq = cpu + "cpu0/cpufreq/";
   const std::string siblings = "/topology/thread_siblings_list", package = "/topology/physical_package_id";
-  // No usable online list: the cpuN directories decide. cpu2 has no topology,
-  // cpu3 garbage, cpu4 is offline, cpu5 names a sibling that does not exist,
-  // and the allowed list names nothing online.
+  // No usable online list: the cpuN directories decide. cpu2 has no topology, cpu3 garbage, cpu4 is offline,
+  // cpu5 names a sibling that does not exist, and the allowed list names nothing online.
   const _treeFiles badTopology = {
       {online, "garbage"}, {cpu + "cpu0" + siblings, "0-1"}, {cpu + "cpu0" + package, "0"},
       {cpu + "cpu1" + siblings, "0-1"}, {cpu + "cpu1" + package, "0"}, {cpu + "cpu2/", ""},
       {cpu + "cpu3" + siblings, ""}, {cpu + "cpu3" + package, "x"}, {cpu + "cpu4/online", "0\n"},
       {cpu + "cpu5" + siblings, "5,1000"}, {cpu + "cpu5" + package, "0"}, {cpu + "cpufreq/", ""},
       {cpu + "cpu07/", ""}, {"proc/self/status", "Name:\tx\nCpus_allowed_list:\t40-41\n"}};
-  // A huge cpuinfo is read up to its cap; entries before the cut stay, and
-  // lines without a colon cost no more than others.
+  // A huge cpuinfo is read up to its cap; entries before the cut stay; lines without a colon cost no more.
   std::string noColons;
   for (int i = 0; i < 300000; ++i) noColons += "x\n";
   const std::string huge = "processor : 0\n" + noColons + "model name : First\n\nprocessor : 1\nmodel name : Second\n" +
@@ -89,8 +87,7 @@ TEST(BrokenTrees, ProcessorFiles) {
   }
 }
 
-// Overlapping ranges up to the size cap give each CPU once, without a
-// list entry per range member.
+// Overlapping ranges up to the size cap give each CPU once, without a list entry per range member.
 TEST(BrokenTrees, CpuListOfOverlappingRanges) {
   std::string text;
   while (text.size() < 60000) text += "0-16383,";

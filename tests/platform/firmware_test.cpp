@@ -9,8 +9,7 @@ using namespace testSupport;
 const std::string dmiPath = "sys/firmware/dmi/tables/DMI";
 const std::string entryPath = "sys/firmware/dmi/tables/smbios_entry_point";
 
-// GetSystemFirmwareTable as a caller uses it (size query, a short buffer,
-// then the table): the header's version, or "error N".
+// GetSystemFirmwareTable as a caller uses it (size query, short buffer, table): the version, or "error N".
 std::string firmwareOutcome(const std::string& root) {
   const UINT needed = GetSystemFirmwareTable(RSMB_PROVIDER, 0, nullptr, 0);
   if (needed == 0) return "error " + std::to_string(GetLastError());
@@ -35,8 +34,7 @@ TEST(Firmware, RecordedAndBrokenTables) {
                              {memory + "memory1/state", "online\n"}, {memory + "memory2/state", "offline\n"},
                              {memory + "memory39/state", "online\n"}, {memory + "memory_x/state", "online\n"},
                              {"proc/meminfo", "MemTotal:       32777916 kB\n"}};
-  // One Memory Device of the given length with the Size word where the length
-  // holds it (Extended Size 0); then the end of the table.
+  // One Memory Device of the given length, the Size word where the length holds it, then the end of the table.
   const auto device = [&](int length, unsigned size) {
     std::string t(length, '\0');
     t[0] = 17, t[1] = static_cast<char>(length);

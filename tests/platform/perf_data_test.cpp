@@ -27,8 +27,7 @@ std::map<std::string, DWORD> counterIndexes() {
   return indexes;
 }
 
-// Queries one object and walks the block by its own length fields, as a
-// Windows caller does: "name frequency performance" per instance.
+// One object's block walked by its own length fields, as a Windows caller does: "name frequency performance".
 std::vector<std::string> instancesOf(DWORD objectIndex, DWORD* objects) {
   const std::map<std::string, DWORD> indexes = counterIndexes();
   std::vector<BYTE> data(264000);

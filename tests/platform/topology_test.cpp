@@ -90,13 +90,11 @@ TEST(Topology, RecordedMachines) {
   // Machine, the kernel CPUs of the first logical processors, the groups.
   const std::tuple<const char*, std::vector<int>, std::vector<_groupShape>> cases[] = {
       {"intel-i7-1165G7-tigerlake", {0, 4, 1, 5}, {{8, 4, 4, 1}}},  // siblings (n, n+4)
-      {"intel-i7-1370P-raptorlake-hybrid", {0, 1, 2}, {{20, 14, 6, 1}}},
       {"intel-xeon-X7550-4s-64cpu", {0, 32, 1, 33}, {{64, 32, 32, 4}}},
       {"intel-xeon-L5640-2s-24cpu", {0, 12, 1, 13}, {{24, 12, 12, 2}}},  // no online file
       // No node information: the packages stand in, each whole in a group.
       {"intel-xeon-gold6230-2s-80cpu", {0, 40, 2, 42}, {{40, 20, 20, 1}, {40, 20, 20, 1}}},
       {"amd-epyc-7451-2s-96cpu", {0, 48, 1, 49}, {{48, 24, 24, 1}, {48, 24, 24, 1}}},
-      {"amd-opteron6328-2s-16cpu", {0, 1, 2}, {{16, 8, 8, 2}}},
       // Two dies per package (core_id repeats) and a cgroup cpuset of 0-5.
       {"amd-opteron-6134-4s-cgroup", {0, 1, 2, 3, 4, 5}, {{6, 6, 0, 1}}},
       {"intel-xeon-e5-2680v3-offline", {4, 5}, {{17, 17, 0, 2}}},  // cpu0-3 offline
