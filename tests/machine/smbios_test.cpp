@@ -83,7 +83,6 @@ TEST(SmbiosWalk, RecordedTables) {
       {"gigabyte-ga-ma74gmt-s2", memoryVersion, 0, 0, 3200, 2800},  // 2.4, Memory Device of 27 bytes
       {"lenovo-thinkpad-w510", memoryVersion, 0, 0, 1600, 1600},    // 2.6, 28 bytes
       {"supermicro-x9dbl-2s", "", 0, 0, 4000, 1800},                // 2.7, two sockets
-      {"lenovo-thinkpad-t480", "", 0, 0, 2100, 1900},               // 3.0
       {"gigabyte-x399-threadripper", "", 0, 0, 4200, 3000},         // 3.1
       {"beelink-eq12-n100", "", 0, 0, 3400, 2871},                  // 3.5, no end-of-table
       // Bare tables without an entry point, behind their probable version.
