@@ -5,13 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -22,13 +24,12 @@ namespace testSupport {
 
 inline std::string machineRoot(const std::string& machine) { return std::string(PS_TESTDATA_DIR) + "/linux/" + machine; }
 inline std::string smbiosDir(const std::string& table) { return std::string(PS_TESTDATA_DIR) + "/smbios/" + table; }
-inline std::u16string wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+inline std::basic_string<wideChar> wide(const std::string& text) { return {text.begin(), text.end()}; }
 inline std::string fileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Points the layer at a tree for the lifetime of the object.
 struct _scopedRoot {
   explicit _scopedRoot(const std::string& dir) { setSystemRoot(dir.c_str()); }
   ~_scopedRoot() { setSystemRoot(nullptr); }
@@ -36,6 +37,10 @@ struct _scopedRoot {
 
 // Paths relative to a root and their content; a path ending in '/' is a directory.
 using _treeFiles = std::vector<std::pair<std::string, std::string>>;
+inline _treeFiles with(_treeFiles files, const _treeFiles& more) {
+  files.insert(files.end(), more.begin(), more.end());
+  return files;
+}
 
 // A temporary directory tree, removed (links, never their targets) when the object goes.
 class _tempTree {
@@ -54,13 +59,11 @@ class _tempTree {
   const std::string& root() const { return root_; }
 
   void write(const _treeFiles& files) const {
-    for (const auto& f : files) {
-      const std::string path = makeParents(f.first);
-      if (f.first.back() == '/') continue;
-      FILE* file = std::fopen(path.c_str(), "wb");
-      ASSERT_NE(file, nullptr) << f.first;
-      std::fwrite(f.second.data(), 1, f.second.size(), file);
-      std::fclose(file);
+    for (const auto& [relative, content] : files) {
+      const std::string path = makeParents(relative);
+      if (relative.back() != '/') {
+        ASSERT_TRUE(std::ofstream(path, std::ios::binary) << content) << relative;
+      }
     }
   }
   void link(const std::string& relative, const std::string& target) const {
@@ -70,7 +73,6 @@ class _tempTree {
   }
 
  private:
-  // Creates the directories above `relative` and returns its full path.
   std::string makeParents(const std::string& relative) const {
     const std::string path = root_ + "/" + relative;
     std::error_code ignored;
@@ -80,13 +82,12 @@ class _tempTree {
   std::string root_;
 };
 
-// A recorded machine (a directory under testdata/linux) and a recorded
-// firmware table (one under testdata/smbios), either may be null, joined in
-// one root that the layer reads while the object lives.
+// A recorded machine (under testdata/linux) and a recorded firmware table
+// (under testdata/smbios), either may be null, joined in one root that the
+// layer reads while the object lives.
 class _recordedRoot {
  public:
   _recordedRoot(const char* machine, const char* table) {
-    // Everything the recording holds, with room under sys for the table.
     std::error_code ignored;
     if (machine != nullptr)
       for (const auto& entry : std::filesystem::directory_iterator(machineRoot(machine), ignored)) {
@@ -108,20 +109,18 @@ class _recordedRoot {
 // the key, "<absent>" and -1 without the value, "<bad>" and -3 for anything
 // that is not a well-formed value of its type.
 inline std::pair<std::u16string, long> processorKeyValues(int number) {
-  using wideText = std::basic_string<wideChar>;
-  const auto systemWide = [](const std::string& text) { return wideText(text.begin(), text.end()); };
   HKEY key = nullptr;
-  const wideText path = systemWide("Hardware\\Description\\System\\CentralProcessor\\" + std::to_string(number));
+  const auto path = wide("Hardware\\Description\\System\\CentralProcessor\\" + std::to_string(number));
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return {u"<no key>", -2};
   wideChar text[256];
   DWORD type = 0, size = sizeof(text), mhz = 0, mhzSize = sizeof(mhz);
-  LSTATUS status = RegQueryValueExW(key, systemWide("ProcessorNameString").c_str(), nullptr, &type,
-                                    reinterpret_cast<BYTE*>(text), &size);
+  LSTATUS status =
+      RegQueryValueExW(key, wide("ProcessorNameString").c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
   std::u16string name = status == ERROR_FILE_NOT_FOUND ? u"<absent>" : u"<bad>";
   if (status == ERROR_SUCCESS && type == REG_SZ && size >= 2 && text[size / 2 - 1] == 0)
     name.assign(text, text + size / 2 - 1);
-  status = RegQueryValueExW(key, systemWide("~MHz").c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&mhz), &mhzSize);
+  status = RegQueryValueExW(key, wide("~MHz").c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&mhz), &mhzSize);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   if (status == ERROR_SUCCESS && type == REG_DWORD && mhzSize == 4) return {name, static_cast<long>(mhz)};
   return {name, status == ERROR_FILE_NOT_FOUND ? -1 : -3};

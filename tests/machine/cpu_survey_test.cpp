@@ -1,12 +1,5 @@
 #include "machine/cpu_survey.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "recorded_machine.h"
 
 namespace ps {
@@ -15,8 +8,6 @@ namespace {
 TEST(CpuSurvey, BoostEstimateAndHyperthreadingWeight) {
   EXPECT_EQ(3500, boostEstimate(3000, 4000));
   EXPECT_EQ(2275, hyperthreadingWeight(3500));
-  EXPECT_EQ(4200, boostEstimate(3000, -1));
-  EXPECT_EQ(2730, hyperthreadingWeight(4200));
   EXPECT_EQ(3300, boostEstimate(2000, 5000));  // the maximum is capped at 4600
   EXPECT_EQ(-2, boostEstimate(-1, 4000));      // a missing registry clock
   EXPECT_EQ(-1, hyperthreadingWeight(-2));
@@ -45,8 +36,8 @@ TEST(CpuSurvey, TopologyMarksOneOrTwoEntriesPerCore) {
   EXPECT_EQ(512u, markCores(std::vector<uint64_t>(300, 3)).size());
 }
 
-// The survey over recorded machines, with the record as the name analysis
-// would leave it.
+// The survey with the record as the name analysis would leave it; what the
+// golden reports do not reach: a firmware maximum, counts that disagree with the machine.
 TEST(CpuSurvey, RecordedMachines) {
   const struct {
     const char* machine;
@@ -57,9 +48,6 @@ TEST(CpuSurvey, RecordedMachines) {
     std::vector<int64_t> nominal, current;
     int64_t measured, perCore;
   } cases[] = {
-      // Numbered core by core: cpu0, cpu4, cpu1, cpu5, ...
-      {"intel-i7-1165G7-tigerlake", 8, true, 4700, "11111111", std::vector<int64_t>(8, 2800),
-       {1929, 2240, 2114, 2500, 1403, 2139, 2498, 2029}, 10950, 8 * 2437},  // W(E(2800)) = W(3750)
       // Three more processors than the machine has: their keys are missing.
       {"intel-i5-L16G7-lakefield-hybrid", 8, false, 3000, "00000",
        {1400, 1400, 1400, 1400, 1400, -1, -1, -1}, {800, 800, 800, 800, 800, 0, 0, 0}, 4000, 5 * 2200 - 6},
@@ -67,13 +55,12 @@ TEST(CpuSurvey, RecordedMachines) {
        {800, 800, 800, 800, 800}, 4000, 5 * 1960},  // v × 1.4 without a firmware maximum
       // No processors change nothing: the arrays keep their zeros.
       {"no-such-machine", 0, false, 0, "", {0}, {0}, 0, 0},
-      // More processors than the record holds: nothing is written past its arrays. The
-      // calling group's 24 cores of two threads mark 48 entries.
+      // More processors than the record holds; the calling group's 24 two-thread cores mark 48 entries.
       {"amd-epyc-7451-2s-96cpu", 600, true, 0, std::string(48, '1'), {}, {}, 180544, 96 * 2093},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.machine);
-    testSupport::_recordedRoot root(c.machine, nullptr);
+    const testSupport::_recordedRoot root(c.machine, nullptr);
     std::unique_ptr<_cpuInfo> info(newCpuInfo());
     info->coreCount = c.coreCount;
     info->hyperthreading = c.hyperthreading;

@@ -1,14 +1,6 @@
-// The whole machine report of every recorded machine, as the name analysis
-// and the survey produce it there, compared byte for byte with a checked-in
-// file. PS_UPDATE_GOLDEN=1 rewrites the files after a deliberate change.
-#include <gtest/gtest.h>
-
+// The whole machine report of every recorded machine, compared byte for byte
+// with a checked-in file. PS_UPDATE_GOLDEN=1 rewrites the files after a deliberate change.
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "machine/cpu_name.h"
 #include "machine/cpu_survey.h"
@@ -30,24 +22,15 @@ std::vector<std::string> recordedMachines() {
 class GoldenReport : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenReport, Matches) {
-  const std::string machine = GetParam();
-  const std::string path = std::string(PS_TESTS_DIR) + "/machine/golden/" + machine + ".txt";
-  std::string report;
-  {
-    testSupport::_recordedRoot root(machine.c_str(), nullptr);
-    std::unique_ptr<_cpuInfo> info(newCpuInfo());
-    analyseCpuName(*info);
-    cpuInfoWithWait(*info, 0);
-    std::unique_ptr<_fixedString<5000>> text(new _fixedString<5000>());
-    report = buildMachineReport(*info, *text).text;
-  }
+  const std::string path = std::string(PS_TESTS_DIR) + "/machine/golden/" + GetParam() + ".txt";
+  const testSupport::_recordedRoot root(GetParam().c_str(), nullptr);
+  std::unique_ptr<_cpuInfo> info(newCpuInfo());
+  analyseCpuName(*info);
+  cpuInfoWithWait(*info, 0);
+  std::unique_ptr<_fixedString<5000>> text(new _fixedString<5000>());
+  const std::string report = buildMachineReport(*info, *text).text;
   const char* update = std::getenv("PS_UPDATE_GOLDEN");
-  if (update != nullptr && std::strcmp(update, "1") == 0) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    std::fwrite(report.data(), 1, report.size(), file);
-    std::fclose(file);
-  }
+  if (update != nullptr && std::string(update) == "1") std::ofstream(path, std::ios::binary) << report;
   EXPECT_EQ(testSupport::fileBytes(path), report) << "rewrite with PS_UPDATE_GOLDEN=1 if the change is meant";
 }
 

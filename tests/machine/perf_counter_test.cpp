@@ -1,14 +1,6 @@
 #include "machine/perf_counter.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
@@ -17,7 +9,6 @@ typedef std::vector<uint8_t> _bytes;
 typedef std::vector<std::pair<std::string, uint32_t>> _instances;  // name, frequency
 typedef std::vector<std::pair<size_t, uint32_t>> _fields;          // offset, value
 
-// Counter indices of the synthetic machine.
 constexpr uint32_t objectIndex = 1848, frequencyIndex = 1850, frequency2Index = 1852, performanceIndex = 1860;
 // Offsets in a block whose first object has two counters.
 constexpr size_t firstObject = sizeof(PERF_DATA_BLOCK);
@@ -35,7 +26,6 @@ _bytes with(_bytes out, const _fields& fields) {
   return out;
 }
 
-// NUL-terminated UTF-16 strings.
 _bytes utf16(const std::vector<std::string>& texts) {
   _bytes out;
   for (const std::string& text : texts)
@@ -43,8 +33,7 @@ _bytes utf16(const std::vector<std::string>& texts) {
   return out;
 }
 
-// One object as the system lays it out: header, counter definitions, then
-// each instance with its name and counter block.
+// One object as the system lays it out: header, counter definitions, then instances.
 _bytes object(const _instances& instances, std::vector<uint32_t> counters = {performanceIndex, frequencyIndex},
              uint32_t index = objectIndex) {
   const DWORD n = (DWORD)counters.size();
@@ -72,7 +61,7 @@ _bytes block(const std::vector<_bytes>& objects) {
   return out;
 }
 
-// The registry as the tests want it; an empty name table cannot be read.
+// The registry's answers; an empty name table cannot be read.
 _bytes fakeTable, fakeData;
 
 LSTATUS fakeQueryW(HKEY, LPCWSTR, DWORD*, DWORD*, BYTE* data, DWORD* size) {
@@ -102,8 +91,7 @@ class PerfCounter : public ::testing::Test {
     info->errorText.clear();
     std::fill(frequency, frequency + maxRecordedProcessors, 9999u);
   }
-  // The walk over an exact-size copy, so that a read past the end is an
-  // address-sanitizer error rather than a read of vector slack.
+  // An exact-size copy, so that a read past the end is an address-sanitizer error.
   bool walk(const _bytes& data) {
     reset();
     const _bytes exact(data);
@@ -123,7 +111,7 @@ TEST_F(PerfCounter, ThroughTheRegistry) {
   EXPECT_EQ(1234567890, findCounterIndex(table, "Long"));  // index digits past the tenth are dropped
   EXPECT_EQ(-1, findCounterIndex(table, "Cut"));
 
-  // Object P comes second, and its frequency counter carries the second index.
+  // Object P comes second; its frequency counter carries the second index.
   fakeData = block({object({{"0,0", 1}}, {performanceIndex, frequencyIndex}, 238),
                     object({{"0,0", 3100}, {"0,1", 3200}, {"0,_Total", 1}}, {frequency2Index, performanceIndex})});
   EXPECT_TRUE(getCorePercentage(*info, frequency));
@@ -145,17 +133,14 @@ TEST_F(PerfCounter, ThroughTheRegistry) {
   EXPECT_FALSE(getCorePercentage(*info, frequency));
   EXPECT_STREQ(perfDataMalformedText, info->errorText.text);
 
-  // No name table: the array is left as it was.
-  fakeTable.clear();
+  fakeTable.clear();  // the array is left as it was
   reset();
   EXPECT_FALSE(getCorePercentage(*info, frequency));
   EXPECT_EQ(512u, countOf(9999));
   EXPECT_STREQ("getCorePercentage: Required counter PROCESSOR_Information_INDEX not found", info->errorText.text);
 }
 
-// The walk returns whether anything was stored. Every stored frequency equals
-// its flat index; the other entries keep their 9999, except after a malformed
-// block, which leaves them all zero.
+// Stored frequencies equal their flat index; the others keep 9999, or all are zero after a malformed block.
 TEST_F(PerfCounter, WalkOverBlocks) {
   const _instances one = {{"0,0", 0}};
   const std::string noData = "getCorePercentage: Required data not available", bad = perfDataMalformedText;
@@ -175,7 +160,7 @@ TEST_F(PerfCounter, WalkOverBlocks) {
       // Indices out of range are skipped, and huge numbers do not wrap.
       {block({object({{"0,511", 511}, {"0,512", 1}, {"1,0", 1}, {"-1", 1}, {"99999999999", 1},
                        {"2147483647,2147483647", 1}, {"0,3", 3}})}), "", {511, 3}},
-      // _fields pointing outside the block, and endless empty objects before P.
+      // Fields pointing outside the block, and endless empty objects before P.
       {with(good, {{offsetof(PERF_DATA_BLOCK, HeaderLength), 0xFFFFFFF0u}}), bad, {}},
       {with(good, {{firstObject + offsetof(PERF_OBJECT_TYPE, NumInstances), 0x7FFFFFFFu}}), bad, {}},
       {with(good, {{secondCounter + offsetof(PERF_COUNTER_DEFINITION, CounterOffset), ~3u}}), bad, {}},

@@ -11,24 +11,21 @@ using namespace testSupport;
 TEST(BrokenTrees, ProcessorFiles) {
   const std::string cpu = "sys/devices/system/cpu/", online = cpu + "online", freq = cpu + "cpu0/cpufreq/";
   const std::string siblings = "/topology/thread_siblings_list", package = "/topology/physical_package_id";
-  // No usable online list: the cpuN directories decide. cpu2 has no topology,
-  // cpu3 garbage, cpu4 is offline, cpu5 names a sibling that does not exist,
-  // and the allowed list names nothing online.
+  // No usable online list: the cpuN directories decide. cpu2 has no topology, cpu3 garbage, cpu4 is offline,
+  // cpu5 names a sibling that does not exist, and the allowed list names nothing online.
   const _treeFiles badTopology = {
       {online, "garbage"}, {cpu + "cpu0" + siblings, "0-1"}, {cpu + "cpu0" + package, "0"},
       {cpu + "cpu1" + siblings, "0-1"}, {cpu + "cpu1" + package, "0"}, {cpu + "cpu2/", ""},
       {cpu + "cpu3" + siblings, ""}, {cpu + "cpu3" + package, "x"}, {cpu + "cpu4/online", "0\n"},
       {cpu + "cpu5" + siblings, "5,1000"}, {cpu + "cpu5" + package, "0"}, {cpu + "cpufreq/", ""},
       {cpu + "cpu07/", ""}, {"proc/self/status", "Name:\tx\nCpus_allowed_list:\t40-41\n"}};
-  // A huge cpuinfo is read up to its cap; entries before the cut stay, and
-  // lines without a colon cost no more than others.
+  // A huge cpuinfo is read up to its cap; entries before the cut stay; lines without a colon cost no more.
   std::string noColons;
   for (int i = 0; i < 300000; ++i) noColons += "x\n";
   const std::string huge = "processor : 0\n" + noColons + "model name : First\n\nprocessor : 1\nmodel name : Second\n" +
                            "flags : " + std::string(3 << 20, 'x') + "\n";
-  const auto withCpuinfo = [&](const std::string& text, _treeFiles more = {}) {
-    more.insert(more.end(), {{online, "0-1"}, {"proc/cpuinfo", text}});
-    return more;
+  const auto withCpuinfo = [&](const std::string& text, const _treeFiles& more = {}) {
+    return with({{online, "0-1"}, {"proc/cpuinfo", text}}, more);
   };
   const std::u16string arm = u"ARMv7 Processor rev 10 (v7l)", cafe = u"Caf\u00E9 \uFFFD", absent = u"<absent>";
   const std::vector<int> two = {0, 1};
@@ -57,8 +54,7 @@ TEST(BrokenTrees, ProcessorFiles) {
        arm, -1},
       {withCpuinfo("processor\t: 0\ncpu model\t: MIPS 24Kc\n",
                    {{freq + "cpuinfo_max_freq", "1000000"}, {freq + "scaling_driver", "acpi-cpufreq\n"}}),
-       two,
-       ownCores, u"MIPS 24Kc", u"MIPS 24Kc", 1000},
+       two, ownCores, u"MIPS 24Kc", u"MIPS 24Kc", 1000},
       {withCpuinfo("processor\t: 0\ncpu\t\t: POWER9\nclock\t\t: 2166.000000MHz\n", {{freq + "base_frequency", "junk"}}),
        two, ownCores, u"POWER9", u"POWER9", -1},  // bare metal: the cpuinfo clock is the live one
       // Entries go by their processor number, not their position.
@@ -72,27 +68,26 @@ TEST(BrokenTrees, ProcessorFiles) {
       {withCpuinfo(""), two, ownCores, absent, absent, -1},
       {withCpuinfo(huge), two, ownCores, u"First", u"Second", -1},
   };
-  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
-    SCOPED_TRACE(i);
-    _tempTree tree(cases[i].files);
-    _scopedRoot root(tree.root());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const _tempTree tree(c.files);
+    const _scopedRoot root(tree.root());
     const auto snapshot = linuxLayer::processorSnapshot();
-    EXPECT_EQ(snapshot->list.cpus, cases[i].cpus);
+    EXPECT_EQ(snapshot->list.cpus, c.cpus);
     std::vector<ULONG_PTR> records;
     if (!snapshot->records.empty())
       for (const auto& r : snapshot->records[0]) records.push_back(r.ProcessorMask);
-    EXPECT_EQ(records, cases[i].records);
+    EXPECT_EQ(records, c.records);
     DWORD length = 0;
     GetLogicalProcessorInformation(nullptr, &length);
     EXPECT_EQ(length, records.size() * 32);
     EXPECT_EQ(GetActiveProcessorGroupCount(), snapshot->list.cpus.empty() ? 0 : 1);
-    EXPECT_EQ(processorKeyValues(0), std::make_pair(cases[i].name0, cases[i].mhz0));
-    EXPECT_EQ(processorKeyValues(1).first, cases[i].name1);
+    EXPECT_EQ(processorKeyValues(0), std::make_pair(c.name0, c.mhz0));
+    EXPECT_EQ(processorKeyValues(1).first, c.name1);
   }
 }
 
-// Overlapping ranges up to the size cap give each CPU once, without a
-// list entry per range member.
+// Overlapping ranges up to the size cap give each CPU once, without a list entry per range member.
 TEST(BrokenTrees, CpuListOfOverlappingRanges) {
   std::string text;
   while (text.size() < 60000) text += "0-16383,";

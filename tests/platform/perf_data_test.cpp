@@ -27,8 +27,7 @@ std::map<std::string, DWORD> counterIndexes() {
   return indexes;
 }
 
-// Queries one object and walks the block by its own length fields, as a
-// Windows caller does: "name frequency performance" per instance.
+// One object's block walked by its own length fields, as a Windows caller does: "name frequency performance".
 std::vector<std::string> instancesOf(DWORD objectIndex, DWORD* objects) {
   const std::map<std::string, DWORD> indexes = counterIndexes();
   std::vector<BYTE> data(264000);
@@ -73,11 +72,8 @@ std::vector<std::string> instancesOf(DWORD objectIndex, DWORD* objects) {
 }
 
 TEST(PerfData, RecordedMachines) {
-  struct {
-    const char* machine;
-    size_t instances;
-    std::vector<std::pair<size_t, const char*>> probes;
-  } cases[] = {
+  // Machine, instance count, some instances as "name frequency performance".
+  const std::tuple<const char*, size_t, std::vector<std::pair<size_t, const char*>>> cases[] = {
       // scaling_cur_freq 2893313 kHz against the rated 2300 MHz (boost); groups of 48.
       {"amd-epyc-7451-2s-96cpu", 99, {{0, "0,0 2893 126"}, {48, "0,_Total 2894 126"}, {49, "1,0 2894 126"},
                                       {97, "1,_Total 2894 126"}, {98, "_Total 2894 126"}}},
@@ -89,14 +85,14 @@ TEST(PerfData, RecordedMachines) {
       {"amd-opteron-6134-4s-cgroup", 8, {{5, "0,5 800 35"}}},
   };
   const DWORD processorInformation = counterIndexes().at("Processor Information");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.machine);
-    _scopedRoot root(machineRoot(c.machine));
+  for (const auto& [machine, count, probes] : cases) {
+    SCOPED_TRACE(machine);
+    const _scopedRoot root(machineRoot(machine));
     DWORD objects = 0;
     const auto instances = instancesOf(processorInformation, &objects);
     EXPECT_EQ(objects, 1u);
-    ASSERT_EQ(instances.size(), c.instances);
-    for (const auto& p : c.probes) EXPECT_EQ(instances[p.first], p.second);
+    ASSERT_EQ(instances.size(), count);
+    for (const auto& [at, text] : probes) EXPECT_EQ(instances[at], text);
   }
 }
 

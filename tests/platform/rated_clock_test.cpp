@@ -7,8 +7,7 @@ namespace {
 
 using namespace testSupport;
 
-// Every processor's ~MHz through the registry, which must agree with the
-// snapshot's value and source; returns them when all processors agree.
+// Every processor's ~MHz through the registry and the snapshot's source, which must agree for all.
 std::pair<long, std::string> ratedClockOfAll() {
   const auto snapshot = linuxLayer::processorSnapshot();
   std::pair<long, std::string> first{-9, "no processors"};
@@ -22,11 +21,7 @@ std::pair<long, std::string> ratedClockOfAll() {
 }
 
 TEST(RatedClock, RecordedMachines) {
-  const struct {
-    const char* machine;
-    long mhz;
-    const char* source;
-  } cases[] = {
+  const std::tuple<const char*, long, const char*> cases[] = {
       {"amd-epyc-7451-2s-96cpu", 2300, "cpuinfo_max_freq"},  // acpi-cpufreq, though it runs at 2893
       {"amd-opteron-6134-4s-cgroup", 2300, "cpuinfo_max_freq"},  // powernow-k8
       {"amd-opteron6328-2s-16cpu", 3200, "cpuinfo_max_freq"},
@@ -44,10 +39,10 @@ TEST(RatedClock, RecordedMachines) {
       {"vm-kvm-skylake-offline", 2594, "cpu MHz (guest)"},
       {"vm-virtualbox-i5-3317U", 1700, "name"},  // intel_pstate's maximum is 3800
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.machine);
-    _scopedRoot root(machineRoot(c.machine));
-    EXPECT_EQ(ratedClockOfAll(), std::make_pair(c.mhz, std::string(c.source)));
+  for (const auto& [machine, mhz, source] : cases) {
+    SCOPED_TRACE(machine);
+    const _scopedRoot root(machineRoot(machine));
+    EXPECT_EQ(ratedClockOfAll(), std::make_pair(mhz, std::string(source)));
   }
 }
 
@@ -59,15 +54,7 @@ TEST(RatedClock, SourcesInOrder) {
   };
   const _treeFiles acpi = {{freq + "scaling_driver", "acpi-cpufreq\n"}, {freq + "cpuinfo_max_freq", "3001000\n"},
                            {freq + "base_frequency", "2000000\n"}, cpuinfo("X @ 2.50GHz", "hypervisor")};
-  const auto with = [](_treeFiles files, const _treeFiles& more) {
-    files.insert(files.end(), more.begin(), more.end());
-    return files;
-  };
-  const struct {
-    _treeFiles files;
-    long mhz;
-    const char* source;
-  } cases[] = {
+  const std::tuple<_treeFiles, long, const char*> cases[] = {
       {with(acpi, {{cpu0 + "acpi_cppc/nominal_freq", "2900\n"}}), 2900, "acpi_cppc nominal_freq"},
       {acpi, 3001, "cpuinfo_max_freq"},
       // A top step 1 MHz above the next is the turbo marker; any other gap is not.
@@ -82,12 +69,11 @@ TEST(RatedClock, SourcesInOrder) {
       {{cpuinfo("X @ 2.6666GHz", "fpu")}, 2666, "name"},  // truncated, as the name analysis does
       {{cpuinfo("X", "fpu hypervisorish")}, -1, "none"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    _tempTree tree(c.files);
-    tree.write({{"sys/devices/system/cpu/online", "0"}});
-    _scopedRoot root(tree.root());
-    EXPECT_EQ(ratedClockOfAll(), std::make_pair(c.mhz, std::string(c.source)));
+  for (const auto& [files, mhz, source] : cases) {
+    SCOPED_TRACE(source);
+    const _tempTree tree(with(files, {{"sys/devices/system/cpu/online", "0"}}));
+    const _scopedRoot root(tree.root());
+    EXPECT_EQ(ratedClockOfAll(), std::make_pair(mhz, std::string(source)));
   }
 }
 

@@ -22,8 +22,7 @@ std::string lookedUp(DWORD flags, const void* source, DWORD code) {
   return text;
 }
 
-// Windows words these "The system cannot find the file specified." and so
-// on; Wine has its own, shorter texts ("File not found."). Either way the
+// Wine's texts are shorter than Windows' ("File not found."); either way the
 // line is "Error N: " and the system's message with one more full stop.
 TEST(WindowsErrorText, SystemMessagesAsTheSystemWordsThem) {
   for (DWORD code : {2u, 5u, 87u, 122u, 234u, 1168u}) {
@@ -31,29 +30,21 @@ TEST(WindowsErrorText, SystemMessagesAsTheSystemWordsThem) {
     ASSERT_FALSE(message.empty()) << code;
     EXPECT_EQ("Error " + std::to_string(code) + ": " + message + ".", systemText(code));
   }
-  // Fixed texts whatever the system says.
-  EXPECT_EQ("No Error.", systemText(0));
+  EXPECT_EQ("No Error.", systemText(0));  // fixed texts whatever the system says
   EXPECT_EQ("A DLL is missing.", systemText(126));
   EXPECT_EQ(0u, std::string(systemText(1346)).find("Either a required impersonation level"));
 
   SetLastError(5);
   EXPECT_EQ("Error 5: " + lookedUp(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5) + ".", systemText(0xFFFFFFFFu));
-}
-
-// No system message: the lookup fails with ERROR_MR_MID_NOT_FOUND (317), and
-// the text falls back to the exception table or the code.
-TEST(WindowsErrorText, CodesWithoutSystemMessage) {
-  char buffer[500];
-  SetLastError(0);
-  EXPECT_EQ(0u, FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xE0000001, 0x400, buffer, 500, nullptr));
+  // No system message (ERROR_MR_MID_NOT_FOUND): the exception table or the code.
+  EXPECT_EQ("", lookedUp(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xE0000001));
   EXPECT_EQ(317u, GetLastError());
   EXPECT_EQ("ERROR code -536870911. (No system message found)", systemText(0xE0000001));
   EXPECT_EQ(0u, systemText(0xC0000005).find("EXCEPTION: The thread tried to read from or write to"));
 }
 
-// Windows has ntdll's message table for status codes; Wine 8 has none
-// (FormatMessageA fails there with 1813, no resource of that type), so under
-// Wine the fallback text is what can be checked.
+// Windows has ntdll's message table for status codes; Wine 8 has none, so
+// there the fallback text is what can be checked.
 TEST(WindowsErrorText, StatusCodesFromNtdll) {
   const void* ntdll = (const void*)GetModuleHandleA("ntdll.dll");
   ASSERT_NE(nullptr, ntdll);
@@ -72,8 +63,7 @@ TEST(WindowsClocks, TickTimerFollowsSleep) {
   _tickTimer timer;
   Sleep(120);
   const int elapsed = timer.elapsedMs();
-  // GetTickCount moves in steps of 10 to 16 ms.
-  EXPECT_GE(elapsed, 100);
+  EXPECT_GE(elapsed, 100);  // GetTickCount moves in steps of 10 to 16 ms
   EXPECT_LT(elapsed, 5000);
   EXPECT_GE(timer.lap(), elapsed);
   EXPECT_LT(timer.elapsedMs(), 1000);
@@ -81,10 +71,8 @@ TEST(WindowsClocks, TickTimerFollowsSleep) {
   sleepMs(0);
 }
 
-// The runtime's own zone rules (TZ in its "NAMEhh[:mm]" form, which Wine's
-// runtime follows as Windows' does): the rendered time of day equals
-// _localtime64_s for instants around midnight and noon UTC in zones up to
-// fourteen hours from it.
+// The runtime's own zone rules (TZ as "NAMEhh[:mm]"): the time of day equals
+// _localtime64_s around midnight and noon UTC in zones up to 14 hours away.
 TEST(WindowsClocks, TimeOfDayIsTheRuntimesLocalTime) {
   const char* zones[] = {"UTC0", "NPT-5:45", "ABC+7", "XYZ+11:30", "TOT-13", "LIN-14", "BIT+12"};
   const int64_t day = 1796515200;  // a midnight, UTC
@@ -110,8 +98,6 @@ TEST(WindowsClocks, TimeOfDayIsTheRuntimesLocalTime) {
   _putenv_s("TZ", "");
   _tzset();
   localOffsetSeconds = -1;
-
-  // Now, as the program takes it.
   _wallClock now;
   EXPECT_LE(now.seconds, (int64_t)_time64(nullptr));
   EXPECT_GE(now.seconds + 2, (int64_t)_time64(nullptr));
