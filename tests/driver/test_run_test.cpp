@@ -30,13 +30,7 @@ float standInSingleCore(QString& message, bool verbose, bool speedTest, bool sin
 }
 
 TEST(TestRun, RunsTheChosenRunnerAndAveragesRepeatedRuns) {
-  const struct {
-    const char* name;
-    size_t runs;
-    _call call;
-    std::vector<float> scores;
-    float score;
-  } cases[] = {
+  const struct { const char* name; size_t runs; _call call; std::vector<float> scores; float score; } cases[] = {
       {"All", 1, {true, false, false, false}, {123.5f}, 123.5f},
       {"AllVerbose", 1, {true, true, false, false}, {7.25f}, 7.25f},
       {"SingleSpeed", 1, {false, false, true, true}, {50.0f}, 50.0f},
@@ -51,19 +45,15 @@ TEST(TestRun, RunsTheChosenRunnerAndAveragesRepeatedRuns) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     _testChoice choice{};
-    _fixedString<100> name;
-    ASSERT_TRUE(chooseTest(name.assign(c.name), choice));
+    ASSERT_TRUE(chooseTest(_fixedString<100>().assign(c.name), choice));
     calls.clear();
     scores = c.scores;
     QString message = "left over";
     EXPECT_EQ(runChosenTest(choice, message, standIns), c.score);
     ASSERT_EQ(calls.size(), c.runs);
-    for (const _call& call : calls) {
-      EXPECT_EQ(call.all, c.call.all);
-      EXPECT_EQ(call.verbose, c.call.verbose);
-      EXPECT_EQ(call.speedTest, c.call.speedTest);
-      EXPECT_EQ(call.singleThread, c.call.singleThread);
-    }
+    for (const _call& call : calls)
+      EXPECT_TRUE(call.all == c.call.all && call.verbose == c.call.verbose && call.speedTest == c.call.speedTest &&
+                  call.singleThread == c.call.singleThread);
     // The last run's message is the one printed.
     EXPECT_EQ(message.toStdString(), "run " + std::to_string(c.runs));
   }
