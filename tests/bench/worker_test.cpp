@@ -47,7 +47,7 @@ TEST(WorkerTest, ShortRunsScoreAndFinish) {
   const std::string out = testing::internal::GetCapturedStdout();
 
   // Five passes in all, each with the 2,100,000 sin calls of Ft and Dt.
-  EXPECT_EQ((mathsCallsSoFar() - before).sin, 5 * 2100000L);
+  EXPECT_EQ((mathsCallsSoFar() - before)[0], 5 * 2100000L);
   for (_psTestSingle* worker : {&first, &second}) {
     ASSERT_TRUE(worker->done.load(std::memory_order_acquire));
     EXPECT_EQ(worker->progress.load(std::memory_order_acquire), 1.0f);
