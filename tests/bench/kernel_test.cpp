@@ -37,11 +37,9 @@ std::atomic<long> sinCalls{0}, cosCalls{0}, atanCalls{0}, powCalls{0};
 
 namespace {
 
-// Each sub-test's checksum and its calls of the double-precision maths
-// library: the calls are the work, and neither a merged sin and cos, a
-// pow(x, 2) turned into x*x, a single-precision call nor another iteration
-// count changes a printed checksum. Ft, Fs, Dt and Ds are checked before
-// truncation, to the last bits the maths library may round either way.
+// Each sub-test's checksum and its calls of the double-precision maths library: the calls are the work,
+// and no merged sin and cos, x*x for pow(x, 2), single-precision call nor other iteration count changes a
+// printed checksum. Ft, Fs, Dt and Ds are checked before truncation, up to the library's last-bit rounding.
 TEST(KernelTest, SubTestChecksumsAndMathsCalls) {
   float scalarS = 0.0f;  // the four-wide fill must keep lane order and per-lane rounding
   for (int k = 1; k <= 20; ++k) scalarS = scalarS + sqrtf((float)k) / (float)k;

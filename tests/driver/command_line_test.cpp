@@ -48,17 +48,6 @@ TEST(CommandLine, FillerKeywordsAnywhereIgnoringCase) {
   EXPECT_FALSE(parse({std::string(100, 'x') + "BlenderLog"}).blenderLog);  // past the first 100 characters
 }
 
-TEST(CommandLine, TestNamesMatchIgnoringCase) {
-  _testChoice choice{};
-  _fixedString<100> name;
-  EXPECT_TRUE(chooseTest(name, choice));  // no name: All
-  EXPECT_TRUE(choice.runner == _runner::all && !choice.verbose);
-  for (const char* known : {"all", "ALL", "singlespeed", "SINGLE10VERBOSE"})
-    EXPECT_TRUE(chooseTest(name.assign(known), choice)) << known;
-  for (const char* unknown : {"Single5x", "Singl", "LoremIpsum", "All "})
-    EXPECT_FALSE(chooseTest(name.assign(unknown), choice)) << unknown;
-}
-
 // The printed code is the quotient before the cap; the process returns it
 // capped at 255 and, outside Windows, 0 for a negative code.
 TEST(CommandLine, ExitCodeLineAndReturnedCode) {
