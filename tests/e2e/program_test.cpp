@@ -32,11 +32,8 @@ _run runProgram(const std::string& arguments, const std::string& localePath = ""
   sched_getaffinity(0, sizeof all, &all);
   if (!localePath.empty()) {
     CPU_ZERO(&first);
-    for (int i = 0; i < CPU_SETSIZE; ++i)
-      if (CPU_ISSET(i, &all)) {
-        CPU_SET(i, &first);
-        break;
-      }
+    for (int i = 0; i < CPU_SETSIZE && CPU_COUNT(&first) == 0; ++i)
+      if (CPU_ISSET(i, &all)) CPU_SET(i, &first);
     sched_setaffinity(0, sizeof first, &first);  // inherited by the child
   }
   const std::string env = localePath.empty() ? "" : "LOCPATH=" + localePath + " LC_ALL=" + commaLocale + " ";

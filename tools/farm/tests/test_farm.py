@@ -148,9 +148,6 @@ class SavedOutputs(unittest.TestCase):
 
 
 class ReportPieces(unittest.TestCase):
-    def parse(self, text):
-        return farm.parse_report(text.split("\n"))
-
     def test_example_and_its_variants(self):
         expected = [{"index": i, "ht": True, "mhz_info": 3600, "mhz_min": -1, "mhz_max": -1, "mhz_cur": 3600}
                     for i in range(2)]
@@ -169,7 +166,7 @@ class ReportPieces(unittest.TestCase):
         ]
         for name, text, processors in cases:
             with self.subTest(name):
-                machine, errors = self.parse(text)
+                machine, errors = farm.parse_report(text.split("\n"))
                 self.assertEqual(processors, machine["processors"])
                 self.assertEqual(["Example Processor @ 3.60GHz", "Example Processor", 2, 1, True, 3600, -1, 4000,
                                   3600, 4940, 4940, 4680, True, []],
@@ -178,7 +175,7 @@ class ReportPieces(unittest.TestCase):
     def test_errors_block(self):
         text = "-" * 30 + "\nERRORS:\nfirst failure - Error 5: Access is denied.\n\nsecond\n" + "-" * 30 + \
                "\n\n" + EXAMPLE_REPORT
-        machine, errors = self.parse(text)
+        machine, errors = farm.parse_report(text.split("\n"))
         self.assertEqual(["first failure - Error 5: Access is denied.", "second"], errors)
         self.assertEqual(2, len(machine["processors"]))
 
@@ -313,11 +310,6 @@ class Collect(_Case):
         for r in self.farm:
             farm.write_record(r, self.folder.name)
 
-    def table(self, *options):
-        code, out, err = cli("collect", self.folder.name, "--json", *options)
-        self.assertEqual(0, code, err)
-        return json.loads(out)
-
     def test_order_reference_and_flags(self):
         cases = [  # options, reference, relative scores, below-median percentages, flagged hosts
             ((), "a", [100.0, 95.0, 80.0, 50.0, 20.0, None], [-5.3, 0.0, 15.8, 0.0, 0.0, None], ["c", "f"]),
@@ -327,7 +319,9 @@ class Collect(_Case):
         ]
         for options, reference, relative, below, flagged in cases:
             with self.subTest(options):
-                table = self.table(*options)
+                code, out, err = cli("collect", self.folder.name, "--json", *options)
+                self.assertEqual(0, code, err)
+                table = json.loads(out)
                 rows = table["rows"]
                 self.assertEqual(["a", "b", "c", "d", "e", "f"], [r["host"] for r in rows])
                 self.assertEqual(list(range(1, 7)), [r["rank"] for r in rows])
