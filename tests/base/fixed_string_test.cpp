@@ -44,10 +44,8 @@ TEST(FixedString, CapacityAndLength) {
 TEST(FixedString, AppendPaddedAndNumbers) {
   // Appended to a capacity-10 string holding startLength dots.
   struct _case { int startLength; const char* text; int width; const char* appended; } cases[] = {
-      {0, "ab", -5, "   ab"}, {0, "ab", 5, "ab   "},   {0, "abcdef", 3, "abcdef"},
-      {8, "abc", -10, "ab"},  {8, "abc", 10, "ab"},    {6, "a", -10, "   a"},
-      {0, nullptr, 3, "   "}, {0, "ab", INT_MIN, "        ab"},
-  };
+      {0, "ab", -5, "   ab"}, {0, "ab", 5, "ab   "}, {0, "abcdef", 3, "abcdef"}, {8, "abc", -10, "ab"},
+      {8, "abc", 10, "ab"},   {6, "a", -10, "   a"}, {0, nullptr, 3, "   "},     {0, "ab", INT_MIN, "        ab"}};
   for (const _case& c : cases) {
     _fixedString<10> s = make<10>(std::string((size_t)c.startLength, '.').c_str());
     s.appendPadded(c.text, c.width);
@@ -75,8 +73,7 @@ TEST(FixedString, TrimAndCharacterSearchStarts) {
   }
   _fixedString<250> s = make("aXbxc");
   // findCharNoCase('x', start) and findLastChar('x', start).
-  struct _case { int start, noCase, last; } cases[] = {
-      {-5, 1, 3}, {0, 1, -1}, {2, 3, -1}, {3, 3, 3}, {4, -1, 3}, {5, 1, 3}};
+  struct _case { int start, noCase, last; } cases[] = {{-5, 1, 3}, {0, 1, -1}, {2, 3, -1}, {3, 3, 3}, {4, -1, 3}, {5, 1, 3}};
   for (const _case& c : cases) {
     EXPECT_EQ(c.noCase, s.findCharNoCase('x', c.start)) << c.start;
     EXPECT_EQ(c.last, s.findLastChar('x', c.start)) << c.start;
@@ -92,9 +89,7 @@ TEST(FixedString, FindAndRemove) {
   };
   for (const _case& c : cases) EXPECT_EQ(c.expected, hay.find(c.needle, c.start)) << c.needle;
   _fixedString<250> s = make("Core");  // needle as long as the text
-  EXPECT_EQ(0, s.find("cORE"));
-  EXPECT_EQ(-1, s.find("cORE", 1));
-  EXPECT_EQ(-1, s.find("Cora"));
+  EXPECT_TRUE(s.find("cORE") == 0 && s.find("cORE", 1) == -1 && s.find("Cora") == -1);
   EXPECT_EQ(-1, make<10>("abcdefghij").find("abcdefghijk"));  // not cut to fit
 
   s.assign("xabcabcx");  // a cut that joins a new occurrence
@@ -117,8 +112,7 @@ TEST(FixedString, ToFloat) {
 
 TEST(FixedStringW, WidensEachByteAndCuts) {
   _fixedStringW<10> w;
-  w.assign("Processor Information");
-  EXPECT_EQ(10, w.length);
+  EXPECT_EQ(10, w.assign("Processor Information").length);
   w.assign("ab\xE9");  // no code-page conversion; the earlier text is zeroed
   EXPECT_EQ(std::u16string(u"ab\u00E9") + std::u16string(8, u'\0'), std::u16string(w.text, 11));
 }

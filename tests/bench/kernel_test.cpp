@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <regex>
 #include <string>
@@ -16,22 +15,16 @@
 #include "bench/worker.h"
 
 extern "C" {
-double __real_sin(double);
-double __real_cos(double);
-double __real_atan(double);
+#define PS_COUNTED(name, counter)                        \
+  double __real_##name(double);                          \
+  double __wrap_##name(double x) {                       \
+    ps::counter.fetch_add(1, std::memory_order_relaxed); \
+    return __real_##name(x);                             \
+  }
+PS_COUNTED(sin, sinCalls)
+PS_COUNTED(cos, cosCalls)
+PS_COUNTED(atan, atanCalls)
 double __real_pow(double, double);
-double __wrap_sin(double x) {
-  ps::sinCalls.fetch_add(1, std::memory_order_relaxed);
-  return __real_sin(x);
-}
-double __wrap_cos(double x) {
-  ps::cosCalls.fetch_add(1, std::memory_order_relaxed);
-  return __real_cos(x);
-}
-double __wrap_atan(double x) {
-  ps::atanCalls.fetch_add(1, std::memory_order_relaxed);
-  return __real_atan(x);
-}
 double __wrap_pow(double x, double y) {
   ps::powCalls.fetch_add(1, std::memory_order_relaxed);
   return __real_pow(x, y);
@@ -44,20 +37,13 @@ std::atomic<long> sinCalls{0}, cosCalls{0}, atanCalls{0}, powCalls{0};
 
 namespace {
 
-// Each sub-test's checksum and its calls of the double-precision maths
-// library: the calls are the work, and neither a merged sin and cos, a
-// pow(x, 2) turned into x*x, a single-precision call nor another iteration
-// count changes a printed checksum. Ft, Fs, Dt and Ds are checked before
-// truncation, to the last bits the maths library may round either way.
+// Each sub-test's checksum and its calls of the double-precision maths library: the calls are the work,
+// and no merged sin and cos, x*x for pow(x, 2), single-precision call nor other iteration count changes a
+// printed checksum. Ft, Fs, Dt and Ds are checked before truncation, up to the library's last-bit rounding.
 TEST(KernelTest, SubTestChecksumsAndMathsCalls) {
   float scalarS = 0.0f;  // the four-wide fill must keep lane order and per-lane rounding
   for (int k = 1; k <= 20; ++k) scalarS = scalarS + sqrtf((float)k) / (float)k;
-  const struct {
-    const char* tag;
-    std::function<double()> subTest;
-    double checksum, tolerance;
-    _mathsCalls calls;
-  } cases[] = {
+  const struct { const char* tag; std::function<double()> subTest; double checksum, tolerance; _mathsCalls calls; } cases[] = {
       {"Ft", trigSingleTest, 0x1.a95ce2p+0, 1e-5, {1200000, 3600000, 1200000, 0}},
       {"Fs", sqrtSingleTest, 0x1.6d0002p+10, 0, {0, 0, 0, 1200000}},
       {"Dt", trigDoubleTest, 0x1.47719db9a9d17p+1, 1e-9, {900000, 2700000, 900000, 0}},
@@ -90,27 +76,18 @@ TEST(KernelTest, FirstStepsKeepTheirPrecision) {
   const float singleTrig[] = {0x1.fff972p-2f, 0x1.fff72p-2f, 0x1.fff212p-2f, 0x1.ffeec8p-2f, 0x1.ffea5ap-2f, 0x1.ffe6a8p-2f};
   const double doubleTrig[] = {0x1.fff972474538fp-2, 0x1.fff7205a78c6ep-2, 0x1.fff2126560343p-2,
                                0x1.ffeec8b638611p-2, 0x1.ffea5aed1f304p-2, 0x1.ffe6a9e7ead07p-2};
-  float x = 0.5f, y = 0.5f;
-  double dx = 0.5, dy = 0.5;
-  for (int step = 0; step < 6; step += 2) {
-    x = trigStepSingle(x, y);
-    y = trigStepSingle(y, x);
-    EXPECT_EQ(x, singleTrig[step]) << step;
-    EXPECT_EQ(y, singleTrig[step + 1]) << step;
-    dx = trigStepDouble(dx, dy);
-    dy = trigStepDouble(dy, dx);
-    // Close to the last bits, which the maths library may round either way.
-    EXPECT_NEAR(dx, doubleTrig[step], 1e-15) << step;
-    EXPECT_NEAR(dy, doubleTrig[step + 1], 1e-15) << step;
+  float x[14] = {0.5f, 0.5f};
+  double d[8] = {0.5, 0.5};
+  for (int i = 2; i < 14; ++i) x[i] = trigStepSingle(x[i - 2], x[i - 1]);
+  for (int i = 2; i < 8; ++i) d[i] = trigStepDouble(d[i - 2], d[i - 1]);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(x[i + 2], singleTrig[i]) << i;
+    EXPECT_NEAR(d[i + 2], doubleTrig[i], 1e-15) << i;  // the library may round the last bits either way
   }
   // The state after the first iteration of six steps, and a step whose sum
   // q + p and constant T each round differently in double.
-  for (int step = 6; step < 12; step += 2) {
-    x = trigStepSingle(x, y);
-    y = trigStepSingle(y, x);
-  }
-  EXPECT_EQ(x, 0x1.ffd29ep-2f);
-  EXPECT_EQ(y, 0x1.ffcea8p-2f);
+  EXPECT_EQ(x[12], 0x1.ffd29ep-2f);
+  EXPECT_EQ(x[13], 0x1.ffcea8p-2f);
   EXPECT_EQ(trigStepSingle(0.05f, 0x1.dc5d6ap-2f), 0x1.02fa7ap-4f);
   // The square of the single root of 113 is 113 plus a unit in single, in
   // double plus a unit in double.
@@ -176,23 +153,18 @@ TEST(KernelTest, MemoryStepMovesWithIndex) {
 int memoryOn(unsigned char* b1, unsigned char* b2, int size, int memPasses) {
   int index = 0;
   _psTestSingle worker(index);
-  unsigned char* own[2] = {worker.buffer1, worker.buffer2};
-  worker.buffer1 = b1;
-  worker.buffer2 = b2;
+  std::swap(worker.buffer1, b1);
+  std::swap(worker.buffer2, b2);
   worker.bufferSize = size;
   worker.memPasses = memPasses;
-  int result = memoryTest(&worker);
-  worker.buffer1 = own[0];
-  worker.buffer2 = own[1];
+  const int result = memoryTest(&worker);
+  std::swap(worker.buffer1, b1);
+  std::swap(worker.buffer2, b2);
   return result;
 }
 
 TEST(KernelTest, MemoryTestCopiesThenFills) {
-  const struct {
-    unsigned char start1, start2;
-    int size, memPasses, expected;
-    unsigned char end1, end2;
-  } cases[] = {
+  const struct { unsigned char start1, start2; int size, memPasses, expected; unsigned char end1, end2; } cases[] = {
       {0x01, 0xD5, 64, 2, -4, 0x01, 0xD5},  // the state a pass leaves: buffer2 is copied first
       {0x00, 0x00, 64, 2, -2, 0x01, 0xD5},
       {0x11, 0x22, 64, 0, 0, 0x11, 0x22},  // nothing to do touches nothing

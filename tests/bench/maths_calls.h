@@ -2,29 +2,19 @@
 // are linked with --wrap for sin, cos, atan and pow.
 #pragma once
 
+#include <array>
 #include <atomic>
-#include <ostream>
 
 namespace ps {
 
-struct _mathsCalls {
-  long sin, cos, atan, pow;
-};
+using _mathsCalls = std::array<long, 4>;  // sin, cos, atan, pow
 
 extern std::atomic<long> sinCalls, cosCalls, atanCalls, powCalls;
 
 inline _mathsCalls mathsCallsSoFar() { return {sinCalls.load(), cosCalls.load(), atanCalls.load(), powCalls.load()}; }
 
 inline _mathsCalls operator-(const _mathsCalls& a, const _mathsCalls& b) {
-  return {a.sin - b.sin, a.cos - b.cos, a.atan - b.atan, a.pow - b.pow};
-}
-
-inline bool operator==(const _mathsCalls& a, const _mathsCalls& b) {
-  return a.sin == b.sin && a.cos == b.cos && a.atan == b.atan && a.pow == b.pow;
-}
-
-inline std::ostream& operator<<(std::ostream& out, const _mathsCalls& c) {
-  return out << "sin " << c.sin << ", cos " << c.cos << ", atan " << c.atan << ", pow " << c.pow;
+  return {a[0] - b[0], a[1] - b[1], a[2] - b[2], a[3] - b[3]};
 }
 
 }  // namespace ps

@@ -14,19 +14,14 @@ namespace ps {
 namespace {
 
 TEST(WorkerTest, ScoreFromTime) {
-  const struct { int64_t timeMs; int passes; double score; } cases[] = {
-      {2000, 100, 216.65},
-      {0, 100, 43330001.0946},  // a phase can measure 0 ms: 0.0001f ms per pass
-      {5, 0, 0.0},           // no passes, no score
-  };
-  for (const auto& c : cases)
-    EXPECT_NEAR(scoreFromTime(c.timeMs, c.passes), c.score, 1e-4) << c.timeMs << " / " << c.passes;
+  EXPECT_NEAR(scoreFromTime(2000, 100), 216.65, 1e-4);
+  EXPECT_NEAR(scoreFromTime(0, 100), 43330001.0946, 1e-4);  // a phase can measure 0 ms: 0.0001f ms per pass
+  EXPECT_EQ(scoreFromTime(5, 0), 0.0);                       // no passes, no score
 }
 
 TEST(WorkerTest, ProcessorGroupsAreDealtRoundRobin) {
   const struct { int index, groups, group; } cases[] = {{3, 2, 1}, {4, 2, 0}, {5, 3, 2}, {3, 1, -1}, {0, 0, -1}};
-  for (const auto& c : cases)
-    EXPECT_EQ(processorGroupFor(c.index, c.groups), c.group) << c.index << " of " << c.groups;
+  for (const auto& c : cases) EXPECT_EQ(processorGroupFor(c.index, c.groups), c.group) << c.index << " of " << c.groups;
 }
 
 size_t count(const std::string& text, const std::string& piece) {
@@ -52,15 +47,14 @@ TEST(WorkerTest, ShortRunsScoreAndFinish) {
   const std::string out = testing::internal::GetCapturedStdout();
 
   // Five passes in all, each with the 2,100,000 sin calls of Ft and Dt.
-  EXPECT_EQ((mathsCallsSoFar() - before).sin, 5 * 2100000L);
+  EXPECT_EQ((mathsCallsSoFar() - before)[0], 5 * 2100000L);
   for (_psTestSingle* worker : {&first, &second}) {
     ASSERT_TRUE(worker->done.load(std::memory_order_acquire));
     EXPECT_EQ(worker->progress.load(std::memory_order_acquire), 1.0f);
     EXPECT_DOUBLE_EQ(worker->score, 4333.0 / ((double)worker->timeMs / worker->loops));
     EXPECT_TRUE(worker->verbose);  // restored after the muted preheat
   }
-  const std::string preheat = "\n      t0:**********preheat done**********\n\n      t0:Ft ";
-  EXPECT_EQ(out.compare(0, preheat.size(), preheat), 0) << out;
+  EXPECT_EQ(out.rfind("\n      t0:**********preheat done**********\n\n      t0:Ft ", 0), 0u) << out;
   char total[64];
   snprintf(total, sizeof total, "      totalTime %5.3f\n", (double)((float)first.timeMs / 1000.0f));
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), strlen(total))), total) << out;
