@@ -30,7 +30,7 @@ stop() {
   for pid in /proc/[0-9]*; do
     pid=${pid#/proc/}
     [ "$pid" != $$ ] && [ "/proc/$pid/ns/net" -ef /proc/$$/ns/net ] || continue
-    echo "left running, killed: $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+    echo >&2 "left running, killed: $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
     kill -9 "$pid" 2>/dev/null || true
     status=1
   done
@@ -39,10 +39,16 @@ stop() {
 }
 trap stop EXIT
 trap 'exit 1' INT TERM
+fail() { echo "$*" >&2; exit 1; }
+quiet() {  # command...: its output is shown only when it fails
+  "$@" >"$work/command.log" 2>&1 || { cat "$work/command.log"; fail "failed: $*"; }
+}
 
+# The package's own files, unpacked here as scripts/test-package.sh does.
 ninja -C "$build" -j2 DirUrarovavu packaging_files >/dev/null
+(cd "$build" && quiet cpack -G DEB)
 root=$work/root
-DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+dpkg -x "$build/dirurarovavu_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")_amd64.deb" "$root"
 farm=$root/usr/bin/dirurarovavu-farm
 healthcheck=$root/usr/share/dirurarovavu/slurm/healthcheck
 
@@ -116,15 +122,13 @@ wait_state() {  # node, state; the limit only guards against a hang
     [ "$(state "$1")" = "$2" ] && return
     sleep 0.25
   done
-  echo "$1 is $(state "$1"), not $2"
-  sinfo -R
-  exit 1
+  sinfo -R >&2
+  fail "$1 is $(state "$1"), not $2"
 }
 features() { sinfo -h -N -n "$1" -o %f; }
 lands() {  # feature -> the node srun runs on
   srun -C "$1" -N1 sh -c 'echo $SLURMD_NODENAME'
 }
-fail() { echo "$*"; exit 1; }
 collected() {  # folder -> the farm table, which must have a row for both nodes
   local table
   table=$("$farm" collect "$1" 2>&1) || true
@@ -137,9 +141,9 @@ score() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["ps_r
 wait_state node1 drained
 wait_state node2 idle
 echo "slurm up with the health check run by slurmd: $((SECONDS - started)) s"
-drained=$(sinfo -R -h -n node1 -o '%E|%N')
-echo "$drained"
-[ "$drained" = "PS $(score "$work/gate/node1.json") below 1e9|node1" ] || fail "node1 drained for: $drained"
+sinfo -R -o '%30E %9u %19H %N'
+drained=$(sinfo -R -h -n node1 -o %E)
+[ "$drained" = "PS $(score "$work/gate/node1.json") below 1e9" ] || fail "node1 drained for: $drained"
 [ "$(features node2)" = B ] && [ "$(lands B)" = node2 ] || fail "feature B is not node2's alone"
 
 # Within reach of the bar again, the check resumes the node it drained.
@@ -148,8 +152,8 @@ env -i SLURMD_NODENAME=node1 "$work/healthcheck"
 wait_state node1 idle
 [ "$(features node1)" = A ] && [ "$(lands A)" = node1 ] || fail "feature A is not node1's alone"
 
-srun -N2 --ntasks-per-node=1 --exclusive sh -c \
-  "exec '$farm' run --test SingleSpeed --out '$work/results' --host \$SLURMD_NODENAME" >/dev/null
+quiet srun -N2 --ntasks-per-node=1 --exclusive sh -c \
+  "exec '$farm' run --test SingleSpeed --out '$work/results' --host \$SLURMD_NODENAME"
 table=$(collected "$work/results")
 echo "$table"
 ! grep -q FAILED <<<"$table" || fail "a node failed under srun"
@@ -171,9 +175,9 @@ scontrol update nodename=node2 state=resume
 wait_state node2 idle
 
 # Fan-out: pdsh through srun on each node, ClusterShell running the program itself.
-pdsh -S -R exec -w node1,node2 srun -N1 -w %h "$farm" run --test SingleSpeed --out "$work/pdsh" --host %h >/dev/null
+quiet pdsh -S -R exec -w node1,node2 srun -N1 -w %h "$farm" run --test SingleSpeed --out "$work/pdsh" --host %h
 collected "$work/pdsh" >/dev/null
-clush -S -R exec -w node1,node2 "$farm" run --test SingleSpeed --out "$work/clush" --host %h >/dev/null
+quiet clush -S -R exec -w node1,node2 "$farm" run --test SingleSpeed --out "$work/clush" --host %h
 collected "$work/clush" >/dev/null
 # -S is what makes one failed host fail the fan-out.
 ! pdsh -S -R exec -w node1,node2 test %h = node1 2>/dev/null || fail "pdsh -S hid a failed host"
