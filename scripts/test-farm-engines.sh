@@ -171,8 +171,8 @@ wait_state node2 drained
 table=$(collected "$work/gate")
 grep -w node2 <<<"$table" | grep -q FAILED && ! grep -w node1 <<<"$table" | grep -q FAILED ||
   fail "node2 alone should be FAILED in: $table"
-# Nothing to run leaves no record: node1's last one, a pass, must not stand in for it.
-settings node1 FARM="$work/missing"
+# A program that writes no record: node1's last one, a pass, must not stand in for it.
+settings node1 FARM="$work/broken/DirUrarovavu"
 env -i SLURMD_NODENAME=node1 "$work/healthcheck"
 wait_state node1 drained
 scontrol update nodename=node1,node2 state=resume
