@@ -106,7 +106,7 @@ settings() {  # node, settings lines...
   shift
   printf '%s\n' "FARM=$farm" "SLURM_CONF=$SLURM_CONF" "OUT=$work/gate" "$@" >"$work/gate/$node.conf"
 }
-settings node1 MIN_SCORE=1e9 TIERS=A:0
+settings node1 MIN_SCORE=0 TIERS=A:0
 settings node2 MIN_SCORE=0 TIERS=B:0
 
 slurmctld -D -i >/dev/null 2>&1 &
@@ -137,43 +137,54 @@ collected() {  # folder -> the farm table, which must have a row for both nodes
 }
 score() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["ps_result"])' "$1"; }
 
-# At start slurmd runs the health check before registering: node1 cannot reach its bar.
-wait_state node1 drained
+fake_farm() {  # name, body of the benchmark's stand-in: a farm program that runs it
+  mkdir "$work/$1"
+  cp "$farm" "$work/$1/"
+  printf '#!/bin/sh\n%s\n' "$2" >"$work/$1/DirUrarovavu"
+  chmod +x "$work/$1/DirUrarovavu"
+}
+health() {  # node, settings lines...: the check as slurmd runs it, with no PATH and no SLURM_CONF
+  settings "$@"
+  env -i SLURMD_NODENAME="$1" "$work/healthcheck"
+}
+
+# At start slurmd runs the health check before registering; both nodes reach their bar and tier.
+wait_state node1 idle
 wait_state node2 idle
-echo "slurm up with the health check run by slurmd: $((SECONDS - started)) s"
-sinfo -R -o '%30E %9u %19H %N'
-drained=$(sinfo -R -h -n node1 -o %E)
-[ "$drained" = "PS $(score "$work/gate/node1.json") below 1e9" ] || fail "node1 drained for: $drained"
+echo "slurm up, the health check run by slurmd: $((SECONDS - started)) s"
+[ "$(features node1)" = A ] && [ "$(lands A)" = node1 ] || fail "feature A is not node1's alone"
 [ "$(features node2)" = B ] && [ "$(lands B)" = node2 ] || fail "feature B is not node2's alone"
 
-# Within reach of the bar again, the check resumes the node it drained.
-settings node1 MIN_SCORE=0 TIERS=A:0
-env -i SLURMD_NODENAME=node1 "$work/healthcheck"
-wait_state node1 idle
-[ "$(features node1)" = A ] && [ "$(lands A)" = node1 ] || fail "feature A is not node1's alone"
-
 quiet srun -N2 --ntasks-per-node=1 --exclusive sh -c \
-  "exec '$farm' run --test SingleSpeed --out '$work/results' --host \$SLURMD_NODENAME"
+  "exec '$farm' run --test SingleSpeed --out '$work/results' --host \$SLURMD_NODENAME >'$work/'\$SLURMD_NODENAME.out"
 table=$(collected "$work/results")
 echo "$table"
 ! grep -q FAILED <<<"$table" || fail "a node failed under srun"
+echo "srun on both nodes: $((SECONDS - started)) s"
+
+# The checks below replay node1's output: the benchmark itself has been run above.
+fake_farm replay "cat '$work/node1.out'"
+fake_farm broken 'echo "no benchmark here"; exit 3'
+health node1 FARM="$work/replay/dirurarovavu-farm" MIN_SCORE=1e9
+wait_state node1 drained
+sinfo -R -o '%30E %9u %19H %N'
+drained=$(sinfo -R -h -n node1 -o %E)
+[ "$drained" = "PS $(score "$work/results/node1.json") below 1e9" ] || fail "node1 drained for: $drained"
+[ "$(state node2)" = idle ] || fail "node2 is $(state node2) after node1 was drained"
+health node1 FARM="$work/replay/dirurarovavu-farm" MIN_SCORE=1
+wait_state node1 idle
 
 # A benchmark that fails on node2 drains node2 alone, and its record says so.
-mkdir "$work/broken"
-cp "$farm" "$work/broken/"
-printf '#!/bin/sh\necho "no benchmark here"\nexit 3\n' >"$work/broken/DirUrarovavu"
-chmod +x "$work/broken/DirUrarovavu"
-settings node2 FARM="$work/broken/dirurarovavu-farm" MIN_SCORE=0 TIERS=B:0
-env -i SLURMD_NODENAME=node2 "$work/healthcheck"
+health node2 FARM="$work/broken/dirurarovavu-farm" MIN_SCORE=0
 wait_state node2 drained
 [ "$(state node1)" = idle ] || fail "node1 is $(state node1) after node2 failed"
 [ "$(sinfo -R -h -n node2 -o %E)" = "PS benchmark failed" ] || fail "node2 drained for: $(sinfo -R -h -n node2 -o %E)"
 table=$(collected "$work/gate")
 grep -w node2 <<<"$table" | grep -q FAILED && ! grep -w node1 <<<"$table" | grep -q FAILED ||
   fail "node2 alone should be FAILED in: $table"
+
 # A program that writes no record: node1's last one, a pass, must not stand in for it.
-settings node1 FARM="$work/broken/DirUrarovavu"
-env -i SLURMD_NODENAME=node1 "$work/healthcheck"
+health node1 FARM="$work/broken/DirUrarovavu"
 wait_state node1 drained
 scontrol update nodename=node1,node2 state=resume
 wait_state node1 idle
@@ -181,7 +192,8 @@ wait_state node2 idle
 
 # Fan-out from here to each node through srun, as a farm without ssh would.
 for fanout in pdsh clush; do
-  quiet $fanout -S -R exec -w node1,node2 srun -N1 -w %h "$farm" run --test SingleSpeed --out "$work/$fanout" --host %h
+  quiet $fanout -S -R exec -w node1,node2 srun -N1 -w %h "$work/replay/dirurarovavu-farm" run --test SingleSpeed \
+    --out "$work/$fanout" --host %h
   collected "$work/$fanout" >/dev/null
 done
 # -S is what makes one failed host fail the fan-out.
