@@ -107,7 +107,7 @@ settings() {  # node, settings lines...
   printf '%s\n' "FARM=$farm" "SLURM_CONF=$SLURM_CONF" "OUT=$work/gate" "$@" >"$work/gate/$node.conf"
 }
 settings node1 MIN_SCORE=0 TIERS=A:0
-settings node2 MIN_SCORE=0 TIERS=B:0
+settings node2 MIN_SCORE=0 TIERS=A:1e9,B:0
 
 slurmctld -D -i >/dev/null 2>&1 &
 daemons+=($!)
@@ -172,6 +172,13 @@ drained=$(sinfo -R -h -n node1 -o %E)
 [ "$drained" = "PS $(score "$work/results/node1.json") below 1e9" ] || fail "node1 drained for: $drained"
 [ "$(state node2)" = idle ] || fail "node2 is $(state node2) after node1 was drained"
 health node1 FARM="$work/replay/dirurarovavu-farm" MIN_SCORE=1
+wait_state node1 idle
+# A drain of someone else's stays; of the features only the tier is the check's.
+scontrol update nodename=node1 state=drain reason=maintenance availablefeatures=gpu,A activefeatures=gpu,A
+health node1 FARM="$work/replay/dirurarovavu-farm" MIN_SCORE=1 TIERS=A:1e9,C:0
+[ "$(sinfo -R -h -n node1 -o %E)" = maintenance ] && [ "$(features node1)" = gpu,C ] ||
+  fail "node1: $(sinfo -R -h -n node1 -o %E), features $(features node1)"
+scontrol update nodename=node1 state=resume
 wait_state node1 idle
 
 # A benchmark that fails on node2 drains node2 alone, and its record says so.
