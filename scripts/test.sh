@@ -19,6 +19,7 @@ configure build-test -DCMAKE_BUILD_TYPE=Release
 ninja -C build-test -j2
 ctest --test-dir build-test --output-on-failure -j2
 echo "== Debian package and farm playbook" && bash scripts/test-package.sh build-test
+echo "== Farm engines: Slurm, pdsh, ClusterShell" && bash scripts/test-farm-engines.sh build-test
 
 echo "== Windows build (MinGW-w64), tests under Wine"
 windows_start=$SECONDS
