@@ -63,7 +63,7 @@ def new_record(host, parsed, exit_code, start_time, version, min_score=None, tie
     for key in RUN_FIELDS:
         record[key] = (parsed or {}).get(key, [] if key in LISTS else None)
     record["scores"] = [s for s in (scores if scores is not None else [node_score(parsed)]) if s is not None]
-    record["score"], record["spread_percent"] = spread(record["scores"])
+    record["score"], record["spread_percent"] = (None, None) if failure else spread(record["scores"])
     score = record["score"]
     record["min_score"] = min_score
     record["passed"] = None if failure or score is None else (min_score is None or score >= min_score)
