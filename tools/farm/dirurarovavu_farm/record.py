@@ -17,6 +17,7 @@ RUN_FIELDS = ["test", "start_time_of_day", "operating_system", "os_family", "num
               "ps_mean", "returned_exit_code", "time_exec_s", "core_time", "machine", "errors"]
 LISTS = ("workers", "errors", "run_scores")
 SURROGATE = re.compile("[\ud800-\udfff]")
+ODD_TEXT = re.compile(r"[\ud800-\udfff]|\\u[dD][89a-fA-F]")  # raw, or escaped in JSON
 
 
 def readable(text):
@@ -91,8 +92,11 @@ def is_number(value):
     return isinstance(value, (int, float)) and not isinstance(value, bool)
 
 
-def check_record(record):
-    """The record made ready to compare; raises FarmError unless this program can read it."""
+def check_record(record, text=None):
+    """The record made ready to compare; raises FarmError unless this program can read it.
+    text: the JSON it was read from; only a text with odd characters needs cleaning."""
+    if text is None or ODD_TEXT.search(text):
+        record = clean(record)
     if not isinstance(record, dict) or record.get("schema") != SCHEMA:
         raise FarmError("not a %s record" % SCHEMA)
     found = record.get("schema_version")
@@ -100,7 +104,6 @@ def check_record(record):
         raise FarmError("schema version %r; this program reads version %d" % (found, SCHEMA_VERSION))
     if not isinstance(record.get("host"), str) or not record["host"]:
         raise FarmError("the record names no host")
-    record = clean(record)
     if record.get("score") is None:  # written before the node score had a field of its own
         record["score"] = record.get("ps_result")
     if record.get("status") == "ok" and not is_number(record["score"]):
@@ -161,7 +164,8 @@ def load_folder(folder):
         path = os.path.join(folder, name)
         try:
             with open(path, "rb") as stream:
-                record = check_record(json.loads(stream.read().decode("utf-8", "surrogateescape")))
+                text = stream.read().decode("utf-8", "surrogateescape")
+            record = check_record(json.loads(text), text)
         except OSError as error:
             skipped.append((path, "cannot read it: %s" % (error.strerror or error)))
             continue
