@@ -4,7 +4,7 @@ per node (or, for many nodes, the distribution with the odd nodes named)."""
 import html
 import math
 
-from .table import COLUMNS, flags, number
+from .table import COLUMNS, flags
 
 BARS_MAX = 40        # nodes of one model and test drawn one bar each; more get a histogram
 BINS = 40
@@ -27,17 +27,18 @@ def score_text(value, step=None):
     return "%.1f" % value
 
 
-def axis(top, y, x0=LABEL_W):
-    """Ticks and labels of the score axis at height y; returns the SVG pieces."""
-    step = nice_step(top)
-    parts = ['<line class="axis" x1="%d" y1="%d" x2="%d" y2="%d"/>' % (x0, y, x0 + PLOT_W, y)]
-    k = 0
-    while k * step <= top * 1.0001:
-        x = x0 + PLOT_W * k * step / top
+def axis(lo, hi, y):
+    """Ticks and labels of the score axis from lo to hi at height y; returns the SVG pieces."""
+    step = nice_step(hi - lo)
+    x_of = lambda v: LABEL_W + PLOT_W * (v - lo) / (hi - lo)
+    parts = ['<line class="axis" x1="%d" y1="%d" x2="%d" y2="%d"/>' % (LABEL_W, y, LABEL_W + PLOT_W, y)]
+    k = math.ceil(lo / step - 1e-9)
+    while k * step <= hi + step * 1e-6:
+        x = x_of(k * step)
         parts.append('<line class="tick" x1="%.1f" y1="%d" x2="%.1f" y2="%d"/><text class="tick" x="%.1f" y="%d" '
                      'text-anchor="middle">%s</text>' % (x, y, x, y + 4, x, y + 15, score_text(k * step, step)))
         k += 1
-    parts.append('<text class="tick" x="%d" y="%d">PS</text>' % (x0 + PLOT_W + 8, y + 15))
+    parts.append('<text class="tick" x="%d" y="%d">PS</text>' % (LABEL_W + PLOT_W + 22, y + 15))
     return parts
 
 
@@ -65,8 +66,10 @@ def bars(rows, top, median):
                 half = PLOT_W * r["score"] * r["spread_percent"] / 100.0 / top
                 parts.append('<line class="spread" x1="%.1f" y1="%d" x2="%.1f" y2="%d"/>'
                              % (LABEL_W + width - half, y + ROW_H // 2, LABEL_W + width + half, y + ROW_H // 2))
+            else:
+                half = 0.0
             parts.append('<text class="value" x="%.1f" y="%d">%s %s</text>'
-                         % (LABEL_W + width + 6, y + 13, score_text(r["score"]), esc(words)))
+                         % (LABEL_W + width + half + 6, y + 13, score_text(r["score"]), esc(words)))
         else:
             parts.append('<text class="value failed" x="%d" y="%d">FAILED: %s</text>'
                          % (LABEL_W + 4, y + 13, esc((r["failure"] or "no score")[:80])))
@@ -79,25 +82,33 @@ def bars(rows, top, median):
     return parts, y
 
 
-def histogram(rows, top, median):
-    scored = [r["score"] for r in rows if r["score"] is not None and not r["stale"]]
+def histogram(rows, median):
+    """The distribution of a big group's fresh scores on an axis of their own; slow nodes marked below."""
+    scored = [r["score"] for r in rows if r["score"] is not None and not r["stale"]] or [0.0]
+    step = nice_step(max(scored) - min(scored), 4)
+    lo, hi = math.floor(min(scored) / step) * step, math.ceil(max(scored) / step) * step
+    hi = hi if hi > lo else lo + step
+    x_of = lambda v: LABEL_W + PLOT_W * (v - lo) / (hi - lo)
     counts = [0] * BINS
     for score in scored:
-        counts[min(BINS - 1, max(0, int(BINS * score / top)))] += 1
+        counts[min(BINS - 1, int(BINS * (score - lo) / (hi - lo)))] += 1
     high, parts, height = max(counts + [1]), [], 90
     for i, count in enumerate(counts):
         if count:
             h = max(1.0, (height - 6) * count / high)
+            a, b = lo + (hi - lo) * i / BINS, lo + (hi - lo) * (i + 1) / BINS
             parts.append('<rect class="bin" x="%.1f" y="%.1f" width="%.1f" height="%.1f"><title>%s to %s PS: %d '
-                         'nodes</title></rect>' % (LABEL_W + PLOT_W * i / BINS, height - h, PLOT_W / BINS - 1, h,
-                                                   score_text(top * i / BINS), score_text(top * (i + 1) / BINS), count))
-    parts.append('<text class="host" x="%d" y="%d" text-anchor="end">%d nodes per bin, tallest %d</text>'
+                         'nodes</title></rect>' % (x_of(a), height - h, PLOT_W / BINS - 1, h, score_text(a),
+                                                   score_text(b), count))
+    for r in [r for r in rows if r["slow"]][:NAMES_MAX]:
+        parts.append('<path class="mark" d="M%.1f %d l-4 7 h8 z"><title>%s</title></path>'
+                     % (x_of(r["score"]), height + 1, esc("%s: %.3f PS, slow" % (r["host"], r["score"]))))
+    parts.append('<text class="host" x="%d" y="%d" text-anchor="end">%d nodes, up to %d per bin</text>'
                  % (LABEL_W - 8, height - 4, len(scored), high))
     if median is not None:
-        x = LABEL_W + PLOT_W * median / top
         parts.append('<line class="median" x1="%.1f" y1="0" x2="%.1f" y2="%d"><title>median %.3f PS</title></line>'
-                     % (x, x, height, median))
-    return parts, height + 4
+                     % (x_of(median), x_of(median), height, median))
+    return parts, height + 8, lo, hi
 
 
 def named(rows):
@@ -126,10 +137,13 @@ def render_html(table):
     for model, test in order:
         members = groups[model, test]
         median = next((r["model_median"] for r in members if r["model_median"] is not None), None)
-        parts, y = (bars if len(members) <= BARS_MAX else histogram)(members, top, median)
-        parts += axis(top, y + 4)
+        if len(members) <= BARS_MAX:
+            (parts, y), lo, hi = bars(members, top, median), 0.0, top
+        else:
+            parts, y, lo, hi = histogram(members, median)
+        parts += axis(lo, hi, y + 4)
         svg = ('<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" role="img" aria-label="%s">%s</svg>'
-               % (LABEL_W + PLOT_W + 40, y + 26, esc("PS per node: %s, %s" % (model, test)), "".join(parts)))
+               % (LABEL_W + PLOT_W + 44, y + 26, esc("PS per node: %s, %s" % (model, test)), "".join(parts)))
         sections.append('<section><h2>%s <small>%s &middot; %d nodes &middot; median %s PS</small></h2>%s%s</section>'
                         % (esc(model), esc(test), len(members), "-" if median is None else score_text(median),
                            svg, named(members) if len(members) > BARS_MAX else ""))
@@ -142,24 +156,26 @@ def render_html(table):
     return """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>DirUrarovavu farm</title>
 <style>
-body{font-family:sans-serif;margin:1.5em;color:#222;max-width:60em}h2{font-size:15px;margin:1.2em 0 .3em}
+body{font-family:sans-serif;margin:1.5em;color:#222;max-width:75em}h2{font-size:15px;margin:1.2em 0 .3em}
 h2 small{font-weight:normal;color:#555}.host,.value,.tick{font-size:12px}.value.failed{fill:#a00}
 .ok rect{fill:#4a7ebb}.slow rect{fill:#d9534f}.stale rect{fill:#bbb}.failed .host{fill:#a00}.slow .value{fill:#a00}
 .bin{fill:#4a7ebb}.median{stroke:#222;stroke-width:1.5;stroke-dasharray:4 3}.spread{stroke:#222}
 .axis,.tick{stroke:#888}text.tick{stroke:none;fill:#444}p.failed,p.slow{color:#a00}p.stale{color:#666}
 table{border-collapse:collapse;margin-top:1em}td,th{border:1px solid #ccc;padding:2px 6px;font-size:12px}
-tr.bad td{color:#a00}
+tr.bad td{color:#a00}td{white-space:nowrap}td:nth-child(2){white-space:normal;word-break:break-all}
+.mark{fill:#d9534f}
 </style></head><body>
 <h1>DirUrarovavu farm: %d nodes</h1>
 <p>Made %s. Reference node (100%%): %s. %d failed, %d slow (more than %g%% below the median of their processor
 and test, and more than their own spread), %d stale. Per processor model and test: score in PS, the dashed line
-is the median; red bars are slow, grey ones stale, failed nodes are named in red.</p>
+is the median; red bars are slow, grey ones stale, failed nodes are named in red. Above %d nodes, the
+distribution of the scores on an axis of its own, slow nodes marked red.</p>
 %s
 <h2>%s</h2>
 <table><tr>%s</tr>%s</table>
 </body></html>
 """ % (len(rows), esc(table["made"]), esc(table["reference"] or "-"), kinds["failed"], kinds["slow"],
-       table["threshold_percent"], kinds["stale"], "".join(sections),
+       table["threshold_percent"], kinds["stale"], BARS_MAX, "".join(sections),
        "All nodes" if len(listed) == len(rows) else
        "The %d nodes that need a look (of %d; the whole table: collect --csv)" % (len(listed), len(rows)),
        head, body)

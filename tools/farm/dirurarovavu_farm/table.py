@@ -111,8 +111,12 @@ def render_text(table):
     cells = [[cell(r) for _, cell, _, _ in COLUMNS] for r in table["rows"]]
     shown = [i for i, (title, _, _, _) in enumerate(COLUMNS)
              if title not in ("SPREAD", "TIER") or any(c[i] for c in cells)]
-    widths = {i: min(COLUMNS[i][3], max([len(COLUMNS[i][0])] + [len(c[i]) for c in cells])) for i in shown}
-    last = shown[-1]
+    natural = {i: max([len(COLUMNS[i][0])] + [len(c[i]) for c in cells]) for i in shown}
+    widths = {i: min(COLUMNS[i][3], natural[i]) for i in shown}
+    host, last = 1, shown[-1]
+    # Host names take what the other columns leave, then the flags what is left.
+    spare = WIDTH - sum(widths[i] + 1 for i in shown if i not in (host, last)) - min(natural[last], 16) - 1
+    widths[host] = max(widths[host], min(natural[host], spare))
     widths[last] = max(8, WIDTH - sum(widths[i] + 1 for i in shown[:-1]))
     lines = []
     for row in [[COLUMNS[i][0] for i in range(len(COLUMNS))]] + cells:

@@ -24,9 +24,8 @@ def read(name):
         return grammar.decode(stream.read())
 
 
-def cli(*args, env=None):
-    done = subprocess.run(PROGRAM + list(args), capture_output=True, cwd=os.path.dirname(HERE),
-                          env=dict(os.environ, **(env or {})))
+def cli(*args):
+    done = subprocess.run(PROGRAM + list(args), capture_output=True, cwd=os.path.dirname(HERE))
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
 
 

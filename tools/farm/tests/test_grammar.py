@@ -7,27 +7,12 @@ import re
 
 from common import DATA, GOLDEN, Case, cli, grammar, read, record
 
-EXAMPLE_REPORT = """CPU Description:     Example Processor @ 3.60GHz
-CPU:                 Example Processor
-CPU Core Count:      2
-CPU Core Count (HW): 1
-CPU Hyperthreading:  Enabled
-CPU MHz in label: 3600
-CPU MHz Info:     -1
-CPU MHz Max:      4000
-CPU MHz Current:  3600
-CPU MHz summed (calculated, HT adjusted):  4940
-Core HT:       true  true  
-Core MHz Info: 3600  3600  
-Core MHz Min:  -1    -1    
-Core MHz Max:  -1    -1    
-Core MHz Cur:  3600      3600      
 
-CPU MHz summed (calculated per Core, HT adjusted): 4940
-CPU MHz summed (measured current, HT adjusted):    4680
-
-NOTE: Tessel reads the information provided by the OS or BIOS.
-"""
+def load(name):
+    with open(os.path.join(DATA, name)) as stream:
+        cases = json.load(stream)
+    cases.pop("what")
+    return cases
 
 
 def field(rec, path):
@@ -38,10 +23,8 @@ def field(rec, path):
 
 class SavedOutputs(Case):
     def test_every_saved_output(self):
-        with open(os.path.join(DATA, "outputs.json")) as stream:
-            expected = json.load(stream)
+        expected = load("outputs.json")
         common = expected.pop("*")
-        expected.pop("what")
         names = {os.path.basename(p) for p in glob.glob(os.path.join(DATA, "*.out"))} - {"usage.out"}
         for name in sorted(names | set(expected)):
             with self.subTest(name):
@@ -86,23 +69,16 @@ class SavedOutputs(Case):
                     "-" * 30)[0].split("\n") if l]), (machine["complete"], errors))
 
     def test_report_variants(self):
-        both = [{"index": i, "ht": True, "mhz_info": 3600, "mhz_min": None, "mhz_max": None, "mhz_cur": 3600}
-                for i in range(2)]
-        cases = [  # name, report, processors
-            ("trailing blanks lost", "\n".join(l.rstrip() for l in EXAMPLE_REPORT.split("\n")), both),
-            # A value longer than its cell runs into the next one: unsplittable unless it is the last.
-            ("long value", EXAMPLE_REPORT.replace("Core MHz Info: 3600  ", "Core MHz Info: 1234567"),
-             [dict(p, mhz_info=None) for p in both]),
-            ("long last value", EXAMPLE_REPORT.replace("Info: 3600  3600  ", "Info: 3600  1234567"),
-             [both[0], dict(both[1], mhz_info=1234567)]),
-            ("value filling its cell", EXAMPLE_REPORT.replace("Cur:  3600      ", "Cur:  1234567890"),
-             [dict(both[0], mhz_cur=1234567890), both[1]]),
-            ("no table", "\n".join(l for l in EXAMPLE_REPORT.split("\n") if not l.startswith("Core ")), []),
-        ]
-        for name, text, processors in cases:
+        example, cases = read("example-report.txt"), load("report-variants.json")
+        for name, (old, new, changes) in cases.items():
             with self.subTest(name):
-                machine, errors = grammar.parse_report(text.split("\n"))
-                self.assertEqual(processors, machine["processors"])
+                lines = example.split("\n")
+                lines = [l.rstrip() for l in lines] if not old else [l for l in lines if not l.startswith(old)] \
+                    if new is None else example.replace(old, new).split("\n")
+                machine, errors = grammar.parse_report(lines)
+                self.assertEqual([dict({"index": i, "ht": True, "mhz_info": 3600, "mhz_min": None, "mhz_max": None,
+                                        "mhz_cur": 3600}, **c) for i, c in enumerate(changes or [])],
+                                 machine["processors"])
                 self.assertEqual(["Example Processor @ 3.60GHz", "Example Processor", 2, 1, True, 3600, None, 4000,
                                   3600, 4940, 4940, 4680, True, []],
                                  [machine[key] for _, key, _ in grammar.REPORT_FIELDS] + [machine["complete"], errors])
