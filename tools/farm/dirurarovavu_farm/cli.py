@@ -25,7 +25,7 @@ class Progress:
     def __init__(self, test, runs):
         self.shown = sys.stderr.isatty()
         self.lock, self.stop = threading.Lock(), threading.Event()
-        self.test, self.runs, self.run = test, runs, 0
+        self.test, self.runs, self.run, self.drawn = test, runs, 0, False
         self.expected = EXPECTED_S.get(test, 60) * REPEATS.get(test, 1)
         self.start = time.monotonic()
 
@@ -51,12 +51,14 @@ class Progress:
                                     os.cpu_count() or 1, elapsed // 60, elapsed % 60, self.expected // 60,
                                     self.expected % 60))
                 sys.stderr.flush()
+                self.drawn = True
 
     def clear(self):
-        if self.shown:
-            with self.lock:
+        with self.lock:
+            if self.drawn:
                 sys.stderr.write("\r\033[K")
                 sys.stderr.flush()
+                self.drawn = False
 
 
 def find_benchmark(given):
