@@ -64,7 +64,8 @@ cat "$table"
 [ "$status" -ne 0 ] || fail "it succeeded although node-c failed"
 grep -q 'a host failed or is below farm_min_score' "$work/playbook.log" || fail "it did not say that a host failed"
 grep -Eq '^1 +node-(a|b) ' "$table" && grep -Eq '^2 +node-(a|b) ' "$table" || fail "node-a and node-b are not first"
-grep -Eq '^3 +node-c +.*FAILED' "$table" || fail "node-c is not shown as FAILED"
+grep -Eq "^3 +node-c +.*FAILED" "$table" && grep -q "^node-c: DirUrarovavu ended with exit code 1" "$table" ||
+  fail "node-c is not shown as FAILED with its own record"
 ! grep -q '999' "$table" || fail "the earlier run's record shows"
 runs=("$controller"/farm/2*/)
 [ ${#runs[@]} -eq 1 ] && [ "$(ls "${runs[0]}"/*.json | wc -l)" -eq 3 ] || fail "not one run folder with three records"

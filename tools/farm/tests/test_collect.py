@@ -93,9 +93,10 @@ class Collect(Case):
                                "--out", out)
             self.assertEqual(0, code, err)
         self.assertEqual(len(hosts), len(os.listdir(out)))
+        record.write_record(dict(node("x", 1.0), host="old\udcffname"), out)  # as an earlier version wrote it
         code, text, err = cli("collect", out, "--html", self.path("names.html"))
         self.assertEqual(0, code, err)
-        for shown in ["render/node 01", "render_node_01", "bad\\xffname"]:
+        for shown in ["render/node 01", "render_node_01", "bad\\xffname", "old\\xffname"]:
             self.assertIn(shown, text.decode())
         with open(self.path("names.html"), encoding="utf-8") as stream:
             self.assertIn("bad\\xffname", stream.read())
