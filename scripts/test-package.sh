@@ -61,6 +61,8 @@ table=$controller/farm/farm.txt
 fail() { cat "$work/playbook.log"; echo "playbook: $*"; exit 1; }
 [ -f "$table" ] || fail "no farm.txt in the controller's ./farm"
 cat "$table"
+grep -E '^fatal: \[localhost\]' -A1 "$work/playbook.log" | cut -c1-200 || true
+sed -n '/^PLAY RECAP/,$p' "$work/playbook.log"
 [ "$status" -ne 0 ] || fail "it succeeded although node-c failed"
 grep -q 'a host failed or is below farm_min_score' "$work/playbook.log" || fail "it did not say that a host failed"
 grep -Eq '^1 +node-(a|b) ' "$table" && grep -Eq '^2 +node-(a|b) ' "$table" || fail "node-a and node-b are not first"
