@@ -3,6 +3,7 @@
 import datetime
 import hashlib
 import json
+import math
 import os
 import re
 import statistics
@@ -89,7 +90,7 @@ def tier_of(score, tiers):
 
 
 def is_number(value):
-    return isinstance(value, (int, float)) and not isinstance(value, bool)
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
 
 
 def check_record(record, text=None):
@@ -109,7 +110,12 @@ def check_record(record, text=None):
     if record.get("status") == "ok" and not is_number(record["score"]):
         raise FarmError("the record has no score")
     if record.get("status") != "ok":
-        record["status"] = "failed"
+        record["status"], record["score"] = "failed", None
+    for key in ("test", "tier", "failure", "start_time"):  # shown as text
+        if not isinstance(record.get(key), str):
+            record[key] = None
+    if not isinstance(record.get("scores"), list):
+        record["scores"] = []
     if not is_number(record.get("spread_percent")):
         record["spread_percent"] = None
     record["started"] = start_of(record.get("start_time"))

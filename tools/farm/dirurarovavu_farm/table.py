@@ -15,7 +15,8 @@ FAIL_ON = ("failed", "below", "slow", "stale")
 
 def model_of(record):
     machine = record.get("machine") if isinstance(record.get("machine"), dict) else {}
-    return machine.get("name") or machine.get("description") or "unknown processor"
+    names = [machine.get(key) for key in ("name", "description")]
+    return next((name for name in names if isinstance(name, str) and name), "unknown processor")
 
 
 def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
