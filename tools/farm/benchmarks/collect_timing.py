@@ -57,8 +57,8 @@ def main():
         started = time.perf_counter()
         make_records(folder, args.records)
         size = sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder))
-        print("%d records, %.1f MB, made in %.1f s; load average %.1f" % (args.records, size / 1e6,
-                                                                           time.perf_counter() - started, os.getloadavg()[0]))
+        print("%d records, %.1f MB, made in %.1f s; load average %.1f"
+              % (args.records, size / 1e6, time.perf_counter() - started, os.getloadavg()[0]))
         over = False
         for extra in (["--html", os.path.join(folder, "farm.html")], ["--csv"], ["--json"]):  # text with the page
             started, before = time.perf_counter(), resource.getrusage(resource.RUSAGE_CHILDREN)

@@ -152,7 +152,8 @@ def render_html(table):
     body = "".join('<tr class="%s">%s</tr>' % ("bad" if r["flagged"] else "", "".join(
         "<td>%s</td>" % esc(cell(r)) for _, cell, _, _ in COLUMNS)) for r in listed)
     kinds = {k: sum(1 for r in rows if test(r)) for k, test in
-             (("failed", lambda r: r["status"] != "ok"), ("slow", lambda r: r["slow"]), ("stale", lambda r: r["stale"]))}
+             (("failed", lambda r: r["status"] != "ok"), ("slow", lambda r: r["slow"]),
+              ("stale", lambda r: r["stale"]))}
     return """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>DirUrarovavu farm</title>
 <style>

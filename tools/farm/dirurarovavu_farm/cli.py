@@ -122,7 +122,8 @@ def command_run(args, version):
         print("dirurarovavu-farm: %s: %s (record %s)" % (host, failure, path), file=sys.stderr)
         return EXIT_FAILED
     print("dirurarovavu-farm: %s: %.3f PS%s%s%s (record %s)" % (
-        host, record["score"], "" if record["spread_percent"] is None else " (spread %.1f%%)" % record["spread_percent"],
+        host, record["score"],
+        "" if record["spread_percent"] is None else " (spread %.1f%%)" % record["spread_percent"],
         ", tier %s" % record["tier"] if record["tier"] else "",
         "" if record["passed"] else ", below --min-score %g" % args.min_score, path), file=sys.stderr)
     return EXIT_OK if record["passed"] else EXIT_BELOW

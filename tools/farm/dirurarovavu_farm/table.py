@@ -43,7 +43,8 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
     medians = {key: statistics.median(scores) for key, scores in groups.items()}
     rows = []
     for rank, r in enumerate(fresh + stale + failed, 1):
-        row = {"rank": rank, "host": r["host"], "status": r["status"], "score": r["score"] if r["status"] == "ok" else None,
+        row = {"rank": rank, "host": r["host"], "status": r["status"],
+               "score": r["score"] if r["status"] == "ok" else None,
                "scores": r.get("scores") or [], "spread_percent": r.get("spread_percent"),
                "relative_percent": None, "tier": r.get("tier"), "test": r.get("test"),
                "processor": model_of(r), "threads": r.get("number_of_threads"), "start_time": r.get("start_time"),

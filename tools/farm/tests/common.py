@@ -29,7 +29,8 @@ def cli(*args):
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
 
 
-def node(host, score, model="Model M", test="SingleSpeed", failure=None, scores=None, start="2026-12-06T10:00:00+00:00"):
+def node(host, score, model="Model M", test="SingleSpeed", failure=None, scores=None,
+         start="2026-12-06T10:00:00+00:00"):
     """A record of the saved SingleSpeed output with another host, score, processor and test."""
     parsed = grammar.parse_output(read("singlespeed.out"))
     parsed.update(ps_result=score, test=test)

@@ -27,10 +27,12 @@ class Run(Case):
 
     def test_exit_codes_and_records(self):
         cases = [  # saved outputs, the benchmark's exit code, options, farm's exit code, record fields
-            (["singlespeed.out"], 0, ["--min-score", "16.757", "--tiers", "A:20,B:10"], 0, ("ok", True, 16.757, None, "B")),
+            (["singlespeed.out"], 0, ["--min-score", "16.757", "--tiers", "A:20,B:10"], 0,
+             ("ok", True, 16.757, None, "B")),
             (["singlespeed.out"], 0, ["--min-score", "16.758"], 1, ("ok", False, 16.757, None, None)),
             (["singlespeed.out"], 3, ["--test", "singlespeed"], 2, ("failed", None, None, None, None)),
-            (["singlespeed.out"], 0, ["--min-score", "1000", "--tiers", "Z:5000"], 1, ("ok", False, 16.757, None, None)),
+            (["singlespeed.out"], 0, ["--min-score", "1000", "--tiers", "Z:5000"], 1,
+             ("ok", False, 16.757, None, None)),
             (["usage.out"], 0, ["--test", "All"], 2, ("failed", None, None, None, None)),
             (["singlespeed.out", "singlespeed-threshold.out", "singlespeed-filler.out"], 0,
              ["--repeat", "3", "--min-score", "23.595"], 0, ("ok", True, 23.595, 18.95, None)),
