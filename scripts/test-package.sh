@@ -33,7 +33,9 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "playbook test skipped: installing the package needs root"
   exit 0
 fi
-apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "$deb" >/dev/null
+# --reinstall: an installed package of the same version is not replaced otherwise.
+apt-get install -y -qq --reinstall --no-install-recommends -o DPkg::Lock::Timeout=600 "$deb" >/dev/null
+cmp -s ansible/farm.yml /usr/share/dirurarovavu/ansible/farm.yml || { echo "the installed playbook is not this one"; exit 1; }
 controller=$work/controller
 mkdir -p "$controller/farm"
 cp "$deb" "$controller/"
