@@ -31,6 +31,12 @@ int main(int argc, char** argv) {
                                                PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
   SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &throttling, sizeof(throttling));
 
+  // Each line leaves as it is written, also into a pipe or a file: a farm manager's
+  // log follows the run, and a run killed by a time-out keeps what it printed.
+  // Unbuffered rather than line-buffered: Windows' runtime buffers whole blocks
+  // for _IOLBF. A printf still makes one write per call.
+  setvbuf(stdout, nullptr, _IONBF, 0);
+
   QCoreApplication application(argc, argv);
   // On Linux the application object sets the C library's locale from the
   // environment; farm tools parse this output, so numbers keep their points

@@ -1,0 +1,268 @@
+"""The command line: run, parse and collect."""
+
+import argparse
+import datetime
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+from . import chart, formats, table
+from .grammar import BENCHMARK, REPEATS, TEST_NAMES, FarmError, decode, parse_output, to_number
+from .record import load_folder, new_record, node_score, parse_tiers, readable, write_atomic, write_record
+
+EXIT_OK, EXIT_BELOW, EXIT_FAILED, EXIT_SKIPPED = 0, 1, 2, 3
+# Rough length of each test at about 8 PS a pass; the progress line only says the run is alive.
+EXPECTED_S = {"All": 60, "AllVerbose": 60, "Single": 60, "SingleSpeed": 8}
+
+
+class Progress:
+    """"elapsed of about expected" on a terminal's standard error, rewritten in place."""
+
+    def __init__(self, test, runs):
+        self.shown = sys.stderr.isatty()
+        self.lock, self.stop = threading.Lock(), threading.Event()
+        self.test, self.runs, self.run, self.drawn = test, runs, 0, False
+        self.expected = EXPECTED_S.get(test, 60) * REPEATS.get(test, 1)
+        self.start = time.monotonic()
+
+    def __enter__(self):
+        if self.shown:
+            threading.Thread(target=self.tick, daemon=True).start()
+        return self
+
+    def __exit__(self, *ignored):
+        self.stop.set()
+        self.clear()
+
+    def next_run(self):
+        self.run += 1
+        self.start = time.monotonic()
+
+    def tick(self):
+        while not self.stop.wait(1.0):
+            with self.lock:
+                elapsed = int(time.monotonic() - self.start)
+                sys.stderr.write("\r\033[Kdirurarovavu-farm: %s%s on %d processors: %d:%02d of about %d:%02d"
+                                 % (self.test, " (run %d of %d)" % (self.run, self.runs) if self.runs > 1 else "",
+                                    os.cpu_count() or 1, elapsed // 60, elapsed % 60, self.expected // 60,
+                                    self.expected % 60))
+                sys.stderr.flush()
+                self.drawn = True
+
+    def clear(self):
+        with self.lock:
+            if self.drawn:
+                sys.stderr.write("\r\033[K")
+                sys.stderr.flush()
+                self.drawn = False
+
+
+def find_benchmark(given):
+    if given:
+        return given
+    beside = os.path.join(os.path.dirname(os.path.abspath(sys.argv[0])), BENCHMARK)
+    if os.access(beside, os.X_OK):
+        return beside
+    found = shutil.which(BENCHMARK)
+    if not found:
+        raise FarmError("%s is not installed (not beside this program and not on PATH); use --program PATH"
+                        % BENCHMARK)
+    return found
+
+
+def run_once(command, progress):
+    """Runs the benchmark once, passing its output through as it comes; returns (exit code, bytes)."""
+    try:
+        child = subprocess.Popen(command, stdout=subprocess.PIPE)
+    except OSError as error:
+        raise FarmError("cannot start %s: %s" % (command[0], error.strerror or error))
+    captured, out = bytearray(), sys.stdout.buffer
+    while True:
+        chunk = child.stdout.read1(65536)
+        if not chunk:
+            break
+        captured += chunk
+        progress.clear()
+        out.write(chunk)
+        out.flush()
+    return child.wait(), bytes(captured)
+
+
+def command_run(args, version):
+    tiers = parse_tiers(args.tiers) if args.tiers else None
+    program = find_benchmark(args.program)
+    host = readable(args.host or socket.gethostname())
+    start = datetime.datetime.now(datetime.timezone.utc).astimezone().isoformat(timespec="seconds")
+    command = [program] + ([args.test] if args.test else [])
+    sys.stdout.flush()
+    failure, parsed, scores, exit_code = None, None, [], None
+    with Progress(args.test or "All", args.repeat) as progress:
+        for run in range(1, args.repeat + 1):
+            progress.next_run()
+            exit_code, output = run_once(command, progress)
+            which = " (run %d of %d)" % (run, args.repeat) if args.repeat > 1 else ""
+            if exit_code != 0:
+                failure = "%s ended with %s%s" % (BENCHMARK, "signal %d" % -exit_code if exit_code < 0
+                                                  else "exit code %d" % exit_code, which)
+            try:
+                parsed = parse_output(decode(output), args.test)
+                scores.append(node_score(parsed))
+            except FarmError as error:
+                failure = failure or "unreadable output%s: %s" % (which, error)
+            if failure:
+                break
+    record = new_record(host, parsed or {"test": args.test or "All"}, exit_code, start, version, args.min_score,
+                        tiers, failure, scores)
+    path = write_record(record, args.out)
+    if failure:
+        print("dirurarovavu-farm: %s: %s (record %s)" % (host, failure, path), file=sys.stderr)
+        return EXIT_FAILED
+    print("dirurarovavu-farm: %s: %.3f PS%s%s%s (record %s)" % (
+        host, record["score"],
+        "" if record["spread_percent"] is None else " (spread %.1f%%)" % record["spread_percent"],
+        ", tier %s" % record["tier"] if record["tier"] else "",
+        "" if record["passed"] else ", below --min-score %g" % args.min_score, path), file=sys.stderr)
+    return EXIT_OK if record["passed"] else EXIT_BELOW
+
+
+def command_parse(args, version):
+    try:
+        with open(args.file, "rb") as stream:
+            text = decode(stream.read())
+    except OSError as error:
+        raise FarmError("cannot read %s: %s" % (args.file, error.strerror or error))
+    host = readable(args.host or os.path.splitext(os.path.basename(args.file))[0])
+    try:
+        parsed = parse_output(text, args.test)
+    except FarmError as error:
+        raise FarmError("%s: %s" % (args.file, error))
+    record = new_record(host, parsed, None, None, version, args.min_score,
+                        parse_tiers(args.tiers) if args.tiers else None)
+    if args.out:
+        print(write_record(record, args.out))
+    else:
+        sys.stdout.write(formats.render_json(record))
+    return EXIT_OK if record["passed"] else EXIT_BELOW
+
+
+def command_collect(args, version):
+    records, skipped = load_folder(args.folder)
+    for path, reason in skipped:
+        print("dirurarovavu-farm: skipped %s: %s" % (readable(path), reason), file=sys.stderr)
+    if not records:
+        raise FarmError("%s holds no readable records (*.json)" % args.folder)
+    farm = table.farm_table(records, args.reference, args.threshold, args.max_age)
+    if args.html:
+        write_atomic(args.html, chart.render_html(farm))
+    render = formats.render_json if args.json else formats.render_csv if args.csv else table.render_text
+    sys.stdout.write(render(farm))
+    if skipped:
+        return EXIT_SKIPPED
+    counted = any(table.counts(r)[word] for r in farm["rows"] for word in args.fail_on)
+    return EXIT_BELOW if counted else EXIT_OK
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message):  # usage errors are bad input: exit 2, as argparse does
+        self.print_usage(sys.stderr)
+        self.exit(EXIT_FAILED, "%s: error: %s\n" % (self.prog, message))
+
+
+def score_value(text):
+    value = to_number(text)
+    if value is None:
+        raise argparse.ArgumentTypeError("not a number: %r" % text)
+    return value
+
+
+def test_name(text):
+    for name in TEST_NAMES:
+        if name.lower() == text.lower():
+            return name
+    raise argparse.ArgumentTypeError("unknown test %r (one of %s)" % (text, ", ".join(TEST_NAMES)))
+
+
+def repeat_count(text):
+    if not text.isdigit() or not 1 <= int(text) <= 1000:
+        raise argparse.ArgumentTypeError("--repeat wants a whole number from 1 to 1000, not %r" % text)
+    return int(text)
+
+
+def age(text):
+    try:
+        return table.parse_age(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error))
+
+
+def fail_on(text):
+    words = [w.strip() for w in text.split(",") if w.strip()]
+    wrong = [w for w in words if w not in table.FAIL_ON + ("none",)]
+    if wrong:
+        raise argparse.ArgumentTypeError("--fail-on takes %s or none, not %s" % (",".join(table.FAIL_ON),
+                                                                                 ",".join(wrong)))
+    return [w for w in words if w != "none"]
+
+
+def build_parser(version):
+    parser = Parser(prog="dirurarovavu-farm", description="Runs DirUrarovavu on farm nodes and compares them.")
+    parser.add_argument("--version", action="version", version="%(prog)s " + version)
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=Parser)
+    commands.required = True
+
+    run = commands.add_parser("run", help="run the benchmark and write this host's record")
+    run.add_argument("--test", type=test_name, help="test name passed to the benchmark (its default: All)")
+    run.add_argument("--min-score", type=score_value, help="exit with 1 when the score is below this")
+    run.add_argument("--tiers", help="tier names with their lowest scores, e.g. A:400,B:200")
+    run.add_argument("--repeat", type=repeat_count, default=1, metavar="N",
+                     help="run the test N times; the score is the median, the spread is recorded")
+    run.add_argument("--out", default=".", help="folder for <host>.json (default: the current folder)")
+    run.add_argument("--host", help="host name in the record (default: this machine's name)")
+    run.add_argument("--program", help="the benchmark to run (default: the installed DirUrarovavu)")
+    run.set_defaults(handler=command_run)
+
+    parse = commands.add_parser("parse", help="build the record from a saved output")
+    parse.add_argument("file")
+    parse.add_argument("--test", type=test_name, help="the test that was run (default: read from the output)")
+    parse.add_argument("--host", help="host name in the record (default: the file name without extension)")
+    parse.add_argument("--min-score", type=score_value)
+    parse.add_argument("--tiers")
+    parse.add_argument("--out", help="write <host>.json there instead of printing the record")
+    parse.set_defaults(handler=command_parse)
+
+    collect = commands.add_parser("collect", help="merge the records of a folder into one farm table")
+    collect.add_argument("folder")
+    formats_ = collect.add_mutually_exclusive_group()
+    formats_.add_argument("--csv", action="store_true", help="CSV instead of the text table")
+    formats_.add_argument("--json", action="store_true", help="JSON instead of the text table")
+    collect.add_argument("--html", metavar="FILE", help="also write a page with a chart of the scores")
+    collect.add_argument("--reference", metavar="HOST", help="node whose score is 100%% (default: the fastest)")
+    collect.add_argument("--threshold", type=score_value, default=10.0, metavar="PERCENT",
+                         help="flag nodes more than this far below their model's median (default 10)")
+    collect.add_argument("--max-age", type=age, metavar="AGE",
+                         help="mark records started longer ago than this (90s, 30m, 12h, 2d) STALE")
+    collect.add_argument("--fail-on", type=fail_on, default=["failed", "below"], metavar="WORDS",
+                         help="what makes exit code 1: failed,below,slow,stale or none (default failed,below)")
+    collect.set_defaults(handler=command_collect)
+    return parser
+
+
+def main(argv=None, version="unknown"):
+    # Host and processor names may hold any bytes; never fail on printing them.
+    for stream in (sys.stdout, sys.stderr):
+        stream.reconfigure(encoding="utf-8", errors="backslashreplace")
+    args = build_parser(version).parse_args(argv)
+    try:
+        return args.handler(args, version)
+    except FarmError as error:
+        message = str(error)
+    except OSError as error:
+        message = "%s%s" % (error.strerror or error, ": " + str(error.filename) if error.filename else "")
+    except KeyboardInterrupt:
+        message = "interrupted"
+    print("dirurarovavu-farm: %s" % readable(message), file=sys.stderr)
+    return EXIT_FAILED

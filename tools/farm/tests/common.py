@@ -1,0 +1,57 @@
+"""What the farm tests share: the package from the source tree, the saved outputs and
+the program as a farm tool calls it (FARM_PROGRAM: the built launcher)."""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DATA = os.path.join(HERE, "data")
+GOLDEN = os.path.join(os.environ.get("PS_TESTS_DIR") or os.path.join(HERE, "..", "..", "..", "tests"),
+                      "machine", "golden")
+sys.path.insert(0, os.path.dirname(HERE))
+from dirurarovavu_farm import grammar, record  # noqa: E402
+
+PROGRAM = [os.environ["FARM_PROGRAM"]] if os.environ.get("FARM_PROGRAM") else [sys.executable, "-m",
+                                                                               "dirurarovavu_farm"]
+
+
+def read(name):
+    with open(os.path.join(DATA, name), "rb") as stream:
+        return grammar.decode(stream.read())
+
+
+def cli(*args):
+    done = subprocess.run(PROGRAM + list(args), capture_output=True, cwd=os.path.dirname(HERE))
+    return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+def node(host, score, model="Model M", test="SingleSpeed", failure=None, scores=None,
+         start="2026-12-06T10:00:00+00:00"):
+    """A record of the saved SingleSpeed output with another host, score, processor and test."""
+    parsed = grammar.parse_output(read("singlespeed.out"))
+    parsed.update(ps_result=score, test=test)
+    parsed["machine"]["name"] = model
+    return record.new_record(host, parsed, 0 if failure is None else 3, start, "1.0.0", failure=failure,
+                             scores=scores)
+
+
+class Case(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def path(self, *names):
+        return os.path.join(self.folder.name, *names)
+
+    def write(self, name, content):
+        with open(self.path(name), "wb") as stream:
+            stream.write(content if isinstance(content, bytes) else json.dumps(content).encode())
+
+    def assertFailsCleanly(self, result, message, code=2):
+        self.assertEqual(code, result[0], result[2])
+        self.assertIn(message, result[2])
+        self.assertNotIn("Traceback", result[2])

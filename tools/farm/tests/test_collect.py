@@ -1,0 +1,102 @@
+"""Records, the farm table and its text and CSV forms, and collect's survival of bad folders."""
+
+import datetime
+import json
+import os
+
+from common import DATA, Case, cli, node, record
+
+LONG = "render-node-with-a-very-long-name-rack-17-slot-04.example.org"
+
+
+def farm():
+    """Model M runs SingleSpeed on six nodes: c is slow; d is as far below but its own runs spread
+    wider; Model N runs two tests, never compared with each other; i failed."""
+    return [node("a", 100.0), node("b", 95.3), node("e", 93.1), node(LONG, 96.4), node("c", 80.1),
+            node("d", None, scores=[55.0, 75.0, 95.0]), node("f", 50.0, "Model N", "All"),
+            node("g", 40.2, "Model N"), node("i", None, failure="DirUrarovavu ended with exit code 3")]
+
+
+class Collect(Case):
+    def setUp(self):
+        super().setUp()
+        for r in farm():
+            record.write_record(r, self.folder.name)
+
+    def golden(self, name):
+        with open(os.path.join(DATA, name), "rb") as stream:
+            return stream.read()
+
+    def test_text_and_csv_goldens(self):
+        code, out, err = cli("collect", self.folder.name)
+        self.assertEqual((1, self.golden("farm-table.txt")), (code, out), err)
+        self.assertLessEqual(max(len(line) for line in out.decode().split("\n")), 100)
+        self.assertEqual(self.golden("farm-table.csv"), cli("collect", self.folder.name, "--csv")[1])
+
+    def test_fail_on_and_reference(self):
+        cases = [  # options, exit code, reference, relative scores of a and g, SLOW hosts
+            (("--fail-on", "none"), 0, "a", [100.0, 40.2], ["c"]),
+            (("--fail-on", "below,stale"), 0, "a", [100.0, 40.2], ["c"]),
+            (("--fail-on", "slow,stale"), 1, "a", [100.0, 40.2], ["c"]),
+            (("--reference", "e", "--threshold", "20"), 1, "e", [107.4, 43.2], []),
+        ]
+        for options, *expected in cases:
+            code, out, err = cli("collect", self.folder.name, "--json", *options)
+            table = json.loads(out)
+            rows = {r["host"]: r for r in table["rows"]}
+            self.assertEqual(expected, [code, table["reference"], [rows[h]["relative_percent"] for h in "ag"],
+                                        [r["host"] for r in table["rows"] if r["slow"]]], options)
+        self.assertFailsCleanly(cli("collect", self.folder.name, "--reference", "i"), "no fresh successful record")
+
+    def test_stale_records(self):
+        now = datetime.datetime.now(datetime.timezone.utc)
+        for host, days in [("a", 40), ("b", 1), ("c", None)]:
+            start = None if days is None else (now - datetime.timedelta(days=days)).isoformat(timespec="seconds")
+            record.write_record(dict(node(host, {"a": 500.0}.get(host, 95.3)), start_time=start), self.path("s"))
+        code, out, _ = cli("collect", self.path("s"), "--json", "--max-age", "30d", "--fail-on", "stale")
+        table = json.loads(out)
+        self.assertEqual((1, "b"), (code, table["reference"]))
+        self.assertEqual(["a", "c"], [r["host"] for r in table["rows"] if r["stale"]])
+        self.assertEqual(95.3, table["rows"][0]["model_median"])
+        self.assertIn("STALE", cli("collect", self.path("s"), "--max-age", "30d")[1].decode())
+
+    def test_bad_files_are_skipped(self):
+        good = node("z", 10.0)
+        bad = {  # file: content, reason on standard error
+            "future.json": (dict(good, host="y", schema_version=2), "schema version 2"),
+            "half.json": (json.dumps(good)[:200].encode(), "not JSON"),
+            "stray.json": ([1, 2], "not a dirurarovavu-farm/record record"),
+            "noscore.json": (dict(good, host="x", ps_result=None, score=None), "the record has no score"),
+            "a-older.json": (dict(node("a", 1.0), start_time="2020-01-01T00:00:00+00:00"), "an older record of host a"),
+            "bytes.json": (b'{"schema": "\xff', "not JSON"),
+        }
+        for name, (content, _) in bad.items():
+            self.write(name, content)
+        code, out, err = cli("collect", self.folder.name, "--html", self.path("farm.html"))
+        self.assertEqual(3, code, err)
+        self.assertEqual(self.golden("farm-table.txt"), out)
+        for name, (_, reason) in bad.items():
+            self.assertIn("skipped %s: %s" % (self.path(name), reason), err)
+        self.assertGreater(os.path.getsize(self.path("farm.html")), 1000)
+        for name in os.listdir(self.folder.name):
+            if name.endswith(".json"):
+                os.remove(self.path(name))
+        self.assertFailsCleanly(cli("collect", self.folder.name), "holds no readable records")
+        self.assertFailsCleanly(cli("collect", self.path("none")), "is not a folder")
+        self.assertEqual([], [n for n in os.listdir(self.folder.name) if n.endswith(".part")])
+
+    def test_host_names_never_collide(self):
+        out = self.path("names")
+        hosts = [b"render/node 01", b"render_node_01", b"bad\xffname", b"..", b"x" * 300]
+        for host in hosts:
+            code, _, err = cli("parse", os.path.join(DATA, "singlespeed.out"), "--host", os.fsdecode(host),
+                               "--out", out)
+            self.assertEqual(0, code, err)
+        self.assertEqual(len(hosts), len(os.listdir(out)))
+        record.write_record(dict(node("x", 1.0), host="old\udcffname"), out)  # as an earlier version wrote it
+        code, text, err = cli("collect", out, "--html", self.path("names.html"))
+        self.assertEqual(0, code, err)
+        for shown in ["render/node 01", "render_node_01", "bad\\xffname", "old\\xffname"]:
+            self.assertIn(shown, text.decode())
+        with open(self.path("names.html"), encoding="utf-8") as stream:
+            self.assertIn("bad\\xffname", stream.read())
