@@ -1,50 +1,10 @@
 // "~MHz": the rated clock, from the first source that has it.
-#include "platform/linux/snapshot.h"
-#include "recorded_machine.h"
+#include "processor_calls.h"
 
 namespace ps {
 namespace {
 
 using namespace testSupport;
-
-// Every processor's ~MHz through the registry and the snapshot's source, which must agree for all.
-std::pair<long, std::string> ratedClockOfAll() {
-  const auto snapshot = linuxLayer::processorSnapshot();
-  std::pair<long, std::string> first{-9, "no processors"};
-  for (int n = 0; n < snapshot->list.count(); ++n) {
-    const std::pair<long, std::string> got{processorKeyValues(n).second,
-                                           linuxLayer::clockSourceName(snapshot->rated[n].source)};
-    if (n == 0) first = got;
-    EXPECT_EQ(got, first) << "processor " << n;
-  }
-  return first;
-}
-
-TEST(RatedClock, RecordedMachines) {
-  const std::tuple<const char*, long, const char*> cases[] = {
-      {"amd-epyc-7451-2s-96cpu", 2300, "cpuinfo_max_freq"},  // acpi-cpufreq, though it runs at 2893
-      {"amd-opteron-6134-4s-cgroup", 2300, "cpuinfo_max_freq"},  // powernow-k8
-      {"amd-opteron6328-2s-16cpu", 3200, "cpuinfo_max_freq"},
-      {"amd-ryzen5-1600", -1, "none"},  // bare metal, no cpufreq, no clock in the name
-      {"intel-i5-L16G7-lakefield-hybrid", 1400, "name"},
-      {"intel-i5-M560-dell-e4310", 2667, "cpuinfo_max_freq"},
-      {"intel-i7-1165G7-tigerlake", 2800, "name"},  // base_frequency says 1200
-      {"intel-i7-1370P-raptorlake-hybrid", 1900, "base_frequency"},  // the small cores' 1400 is not the model's
-      {"intel-xeon-L5640-2s-24cpu", 2270, "name"},
-      {"intel-xeon-X7550-4s-64cpu", 1996, "cpuinfo_max_freq"},
-      {"intel-xeon-e5-2680v3-offline", 2500, "name"},
-      {"intel-xeon-gold6230-2s-80cpu", 2100, "name"},
-      {"intel-xeon-silver4108-2s-32cpu", 1800, "name"},
-      {"vm-cloud-xeon-e5-2695v4-8vcpu", 2100, "name"},
-      {"vm-kvm-skylake-offline", 2594, "cpu MHz (guest)"},
-      {"vm-virtualbox-i5-3317U", 1700, "name"},  // intel_pstate's maximum is 3800
-  };
-  for (const auto& [machine, mhz, source] : cases) {
-    SCOPED_TRACE(machine);
-    const _scopedRoot root(machineRoot(machine));
-    EXPECT_EQ(ratedClockOfAll(), std::make_pair(mhz, std::string(source)));
-  }
-}
 
 TEST(RatedClock, SourcesInOrder) {
   const std::string cpu0 = "sys/devices/system/cpu/cpu0/", freq = cpu0 + "cpufreq/";
