@@ -16,12 +16,12 @@ uint32_t systemFormatMessage(uint32_t flags, const void* source, uint32_t code, 
 
 _messageLookup messageLookup = systemFormatMessage;
 
-struct exceptionText {
+struct _exceptionText {
   uint32_t code;
   const char* text;
 };
 
-const exceptionText exceptionTexts[] = {
+const _exceptionText exceptionTexts[] = {
     {0xC0000005,
      "EXCEPTION: The thread tried to read from or write to a virtual address for which it does not have "
      "the appropriate access. (Possible NULL Pointer)"},
@@ -88,7 +88,7 @@ void setMessageLookup(_messageLookup lookup) { messageLookup = lookup ? lookup :
 
 _fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code) {
   out.clear();
-  for (const exceptionText& entry : exceptionTexts) {
+  for (const _exceptionText& entry : exceptionTexts) {
     if (entry.code == code) {
       out.assign(entry.text);
       return out;

@@ -1,10 +1,9 @@
 #include "machine/cpu_name.h"
 
-#include <climits>
-#include <cmath>
 #include <cstring>
 
 #include "base/error_text.h"
+#include "machine/clock_arithmetic.h"
 #include "machine/processor_records.h"
 #include "machine/smbios.h"
 #include "platform/windows_api.h"
@@ -15,10 +14,6 @@ namespace {
 
 constexpr int nameBufferBytes = 256;
 constexpr int nameBufferUnits = nameBufferBytes / 2;
-
-// Half away from zero, in double precision; kept in double so that no
-// value can overflow an integer conversion.
-double roundHalfAway(double x) { return std::trunc(x < 0 ? x - 0.5 : x + 0.5); }
 
 bool readProcessorName(_fixedString<250>& out) {
   _fixedStringW<250> keyPath;
@@ -51,7 +46,7 @@ bool readProcessorName(_fixedString<250>& out) {
 }
 
 // Logical processors and cores of the calling thread's processor group.
-void readTopology(_cpuInfo& info) {
+void countProcessorsAndCores(_cpuInfo& info) {
   int32_t logical = 0;
   int32_t cores = 0;
   _processorRecords records;
@@ -98,24 +93,6 @@ void removeCoreSuffix(_fixedString<250>& name, const char* pattern) {
 }
 
 }  // namespace
-
-int32_t truncateToInt32(double value) {
-  if (!(value > (double)INT32_MIN)) return value != value ? 0 : INT32_MIN;
-  if (value >= (double)INT32_MAX) return INT32_MAX;
-  return (int32_t)value;
-}
-
-float halfWayToMax(float v, int64_t mhzMax) {
-  double r = roundHalfAway((double)(v * 2.3f));
-  double t = (double)mhzMax <= r ? (double)mhzMax : r;
-  return v + (float)roundHalfAway((double)(((float)t - v) * 0.5f));
-}
-
-int countBits(uint64_t mask) {
-  int bits = 0;
-  for (; mask; mask &= mask - 1) ++bits;
-  return bits;
-}
 
 int64_t mhzFromName(const _fixedString<250>& description) {
   _fixedString<250> work = description;
@@ -211,7 +188,7 @@ void analyseCpuName(_cpuInfo& info) {
     info.errorText.append("\n");
   }
 
-  readTopology(info);
+  countProcessorsAndCores(info);
 
   info.mhzLabel = mhzFromName(info.cpuDescription);
   info.cpuName = shortCpuName(info.cpuDescription);

@@ -3,6 +3,7 @@
 #include "base/clocks.h"
 #include "base/error_text.h"
 #include "base/fixed_string.h"
+#include "machine/clock_arithmetic.h"
 #include "machine/cpu_name.h"
 #include "machine/perf_counter.h"
 #include "machine/processor_records.h"
@@ -17,7 +18,7 @@ constexpr int64_t clockLimit = (int64_t)1 << 40;
 
 int64_t clampClock(int64_t v) { return v > clockLimit ? clockLimit : (v < -clockLimit ? -clockLimit : v); }
 
-void readTopology(_cpuInfo& info) {
+void readSharedCores(_cpuInfo& info) {
   _processorRecords records;
   if (readProcessorRecords(records)) {
     markSharedCores(records.bytes, records.length, info.coreHT);
@@ -94,7 +95,7 @@ void cpuInfoWithWait(_cpuInfo& info, int waitMs) {
     info.coreMhzInfo[i] = -1;
   }
 
-  readTopology(info);
+  readSharedCores(info);
   readRegistryClocks(info, count);
 
   uint32_t coreFrequency[maxRecordedProcessors];

@@ -1,6 +1,7 @@
 // The processor side of the layer on hand-made trees with missing, empty,
 // garbage or oversized files: every answer stays defined.
 #include "platform/linux/snapshot.h"
+#include "platform/linux/usable_cpus.h"
 #include "recorded_machine.h"
 
 namespace ps {

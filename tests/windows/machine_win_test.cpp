@@ -11,6 +11,7 @@
 
 #include "driver/processor_count.h"
 #include "machine/cpu_info.h"
+#include "machine/clock_arithmetic.h"
 #include "machine/cpu_name.h"
 #include "machine/cpu_survey.h"
 #include "machine/perf_counter.h"

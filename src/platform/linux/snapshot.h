@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/linux/cpu_facts.h"
-#include "platform/linux/cpu_list.h"
+#include "platform/linux/processor_groups.h"
 #include "platform/windows_api.h"
 
 namespace ps {

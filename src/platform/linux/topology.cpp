@@ -9,6 +9,7 @@
 #include "platform/linux/handles.h"
 #include "platform/linux/snapshot.h"
 #include "platform/linux/system_root.h"
+#include "platform/linux/usable_cpus.h"
 
 namespace ps {
 

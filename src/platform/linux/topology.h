@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "platform/linux/cpu_list.h"
+#include "platform/linux/processor_groups.h"
 #include "platform/windows_api.h"
 
 namespace ps {
