@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
 #include <string>
 
-#include "platform/windows_api.h"
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
+
+using testSupport::count;
 
 TEST(Runner, FormatThousandsGroupsDigitsButNeverSplitsALeading1000) {
   const std::pair<int64_t, const char*> cases[] = {
@@ -34,12 +35,6 @@ TEST(Runner, SingleCoreScoreIsScaledToTheMachine) {
   EXPECT_EQ(scaleSingleCore(100.0f, 0, false), 100.0f);
 }
 
-size_t count(const std::string& text, const std::string& piece) {
-  size_t n = 0;
-  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-  return n;
-}
-
 TEST(Runner, NoWorkersGiveTheFloorAndStillTheReport) {
   _psTest test;
   test.info->coreCount = 0;
@@ -54,12 +49,11 @@ TEST(Runner, NoWorkersGiveTheFloorAndStillTheReport) {
 // hyperthreading: the report printed live once and kept out of the log, and
 // the score, exact on the tests' clock (7 passes of 52 ms), scaled by 8 x 0.6.
 TEST(Runner, VerboseSpeedTestPrintsLiveLines) {
-  setSystemRoot((std::string(PS_TESTDATA_DIR) + "/linux/intel-i7-1165G7-tigerlake").c_str());
+  const testSupport::_scopedRoot root(testSupport::machineRoot("intel-i7-1165G7-tigerlake"));
   QString message;
   testing::internal::CaptureStdout();
   const float score = psTestSingleCore(message, true, true, true);
   const std::string out = testing::internal::GetCapturedStdout();
-  setSystemRoot("/");
 
   EXPECT_EQ(count(out, "\npsTest: Calling cpuInfo\n"), 1u) << out;
   EXPECT_EQ(count(out, "NOTE: Tessel reads the information"), 1u) << out;
