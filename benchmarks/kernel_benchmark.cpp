@@ -29,8 +29,9 @@ BENCHMARK(sqrtBenchmark)->Name("S")->Unit(benchmark::kMillisecond);
 void memoryBenchmark(benchmark::State& state) {
   int index = 0;
   ps::_psTestSingle worker(index);
-  ps::memoryTest(&worker);  // first touch of the fresh buffers
-  for (auto _ : state) benchmark::DoNotOptimize(ps::memoryTest(&worker));
+  const ps::_kernelInput input = ps::kernelInput(worker);
+  ps::memoryTest(input);  // first touch of the fresh buffers
+  for (auto _ : state) benchmark::DoNotOptimize(ps::memoryTest(input));
   state.SetBytesProcessed(state.iterations() * (int64_t)worker.memPasses * 4 * worker.bufferSize);
 }
 BENCHMARK(memoryBenchmark)->Name("M")->Unit(benchmark::kMillisecond);
@@ -40,7 +41,7 @@ void passBenchmark(benchmark::State& state) {
   ps::_psTestSingle worker(index);
   int pass = 2;  // not a printed pass
   int passes = 100;
-  ps::memoryTest(&worker);
+  ps::memoryTest(ps::kernelInput(worker));
   for (auto _ : state) ps::psKernel(&worker, &pass, &passes);
 }
 BENCHMARK(passBenchmark)->Name("pass")->Unit(benchmark::kMillisecond);

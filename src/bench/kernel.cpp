@@ -16,7 +16,6 @@
 #endif
 
 #include "base/clocks.h"
-#include "bench/worker.h"
 
 namespace ps {
 
@@ -239,14 +238,13 @@ int countPrimes(int limit) {
   return count;
 }
 
-int memoryTest(_psTestSingle* worker) {
-  if (!worker) return 0;
-  unsigned char* b1 = worker->buffer1;
-  unsigned char* b2 = worker->buffer2;
-  int size = worker->bufferSize;
+int memoryTest(const _kernelInput& input) {
+  unsigned char* b1 = input.buffer1;
+  unsigned char* b2 = input.buffer2;
+  const int size = input.bufferSize;
   if (!b1 || !b2 || size < 2) return 0;
   int sum = 0;
-  for (int r = 1; r <= worker->memPasses; ++r) {
+  for (int r = 1; r <= input.memPasses; ++r) {
     // The barriers keep each copy and fill whole: the compiler could
     // otherwise see the copy back as redundant and the copies as overwritten.
     memcpy(b1, b2, (size_t)size);
@@ -322,20 +320,19 @@ void line(bool print, _tickTimer& timer, const char* format, int checksum) {
 
 }  // namespace
 
-void psKernel(_psTestSingle* worker, const int* pass, const int* passes) {
+void psKernel(const _kernelInput& input, int pass, int passes) {
   _tickTimer timer;
-  if (!worker || !pass || !passes) return;
-  const bool print = worker->verbose && worker->index == 0 && shouldPrint(*pass, *passes);
+  const bool print = input.verbose && input.index == 0 && shouldPrint(pass, passes);
 
   _kernelStep order[kernelStepCount];
-  passOrder(worker->index, order);
+  passOrder(input.index, order);
   for (int n = 0; n < kernelStepCount; ++n) {
     switch (order[n]) {
       case stepFt: line(print, timer, "\n      t0:Ft %d  (%d)\n", (int)trigSingleTest()); break;
       case stepFs: line(print, timer, "      t0:Fs %d  (%d)\n", (int)sqrtSingleTest()); break;
       case stepDt: line(print, timer, "      t0:Dt %d  (%d)\n", (int)trigDoubleTest()); break;
       case stepDs: line(print, timer, "      t0:Ds %d  (%d)\n", (int)sqrtDoubleTest()); break;
-      case stepM: line(print, timer, "      t0:M %d (%d)\n", memoryTest(worker)); break;
+      case stepM: line(print, timer, "      t0:M %d (%d)\n", memoryTest(input)); break;
       case stepA64: line(print, timer, "      t0:A64 %d  (%d)\n", int64Test()); break;
       case stepA32: line(print, timer, "      t0:A32 %d (%d)\n", int32Test()); break;
       case stepAF: line(print, timer, "      t0:AF %d  (%d)\n", floatSingleTest()); break;

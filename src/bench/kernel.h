@@ -5,11 +5,19 @@
 
 namespace ps {
 
-class _psTestSingle;
+// What a pass reads of its worker.
+struct _kernelInput {
+  unsigned char* buffer1;  // M copies between the two buffers
+  unsigned char* buffer2;
+  int bufferSize;          // bytes in each buffer
+  int memPasses;           // M's copies and fills per pass
+  int index;               // sets M's place; only worker 0 prints
+  bool verbose;
+};
 
-// One pass for the worker. pass is 1-based, passes the pass count of the
-// current phase; both are only read.
-void psKernel(_psTestSingle* worker, const int* pass, const int* passes);
+// One pass for a worker. pass is 1-based, passes the pass count of the
+// current phase.
+void psKernel(const _kernelInput& input, int pass, int passes);
 
 // Lines are written in passes 1, passes/3, 2*(passes/3) and the last.
 bool shouldPrint(int pass, int passes);
@@ -64,7 +72,7 @@ int primeTest();         // P
 
 // M: copies and fills the worker's buffers memPasses times. 0 without work
 // when a buffer is missing, memPasses is below 1 or bufferSize below 2.
-int memoryTest(_psTestSingle* worker);
+int memoryTest(const _kernelInput& input);
 
 // S: four-lane square-root fill of a 64,000-byte block. 0.0 when the block
 // cannot be allocated.

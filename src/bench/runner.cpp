@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/clocks.h"
+#include "bench/run_lines.h"
 #include "bench/worker.h"
 #include "machine/cpu_name.h"
 #include "machine/cpu_survey.h"
@@ -22,7 +23,11 @@ constexpr int memoryTestPasses = 2;
 
 QString latin1(const char* text, int length) { return QString::fromLatin1(text, length); }
 
-QString threeDigits(uint64_t group) { return QString("%1").arg((qulonglong)group, 3, 10, QChar('0')); }
+// Prints the line's live form in verbose mode and logs the other.
+void writeLine(const _runLine& line, bool verbose, QString& log) {
+  if (verbose) fwrite(line.printed.text, 1, line.printed.length, stdout);
+  log.append(latin1(line.logged.text, line.logged.length));
+}
 
 }  // namespace
 
@@ -54,13 +59,13 @@ void _psTest::deleteWorkers() {
 void _psTest::gatherMachineInformation(bool verbose) {
   if (verbose) printf("\npsTest: Calling cpuInfo\n");
   cpuInfo(*info);
-  if (verbose) {
-    printMachineReport(*info);
-  } else {
-    _fixedString<5000> report;
-    buildMachineReport(*info, report);
+  // Printed live in verbose mode, otherwise logged.
+  _fixedString<5000> report;
+  buildMachineReport(*info, report);
+  if (verbose)
+    fwrite(report.text, 1, report.length, stdout);
+  else
     log.append(latin1(report.text, report.length));
-  }
 }
 
 // Done, never started, or ended without saying so: nothing more to wait for.
@@ -79,8 +84,7 @@ float _psTest::psTest(int count, bool verbose) {
   threadCount = count >= maxWorkers ? maxWorkers : count;
   if (threadCount < 0) threadCount = 0;
 
-  if (verbose) printf("CPU PS Test...\nCreating %d threads\n", threadCount);
-  log.append(QString("CPU PS Test...\nCreating %1 threads\n").arg(threadCount));
+  writeLine(startLine(threadCount), verbose, log);
 
   for (int i = 0; i < threadCount; ++i) {
     workers[i] = new _psTestSingle(i);
@@ -129,21 +133,10 @@ float _psTest::psTest(int count, bool verbose) {
   for (int i = 0; i < threadCount; ++i) {
     const _psTestSingle* worker = workers[i];
     scores[i] = worker->score;
-    if (verbose) printf("psTest: adding thread %d: %5.3f\n", i, worker->score);
-    log.append(QString("adding thread %1: %2PS (%3 ms, %4 loops)\n")
-                   .arg(i)
-                   .arg(worker->score, 5, 'f', 3, QChar(' '))
-                   .arg(formatThousands(worker->timeMs))
-                   .arg(worker->loops));
+    writeLine(workerLine(i, worker->score, worker->timeMs, worker->loops), verbose, log);
   }
   float total = sumScores(scores, threadCount);
-
-  // No worker ran: the average is the total rather than a division by zero.
-  float average = threadCount > 0 ? total / (float)threadCount : total;
-  if (verbose) printf("psTest: totalSpeed %5.3f PS   (Average per core:  %5.3f PS)\n", total, average);
-  log.append(QString("=totalSpeed %1 PS (Average per core: %2 PS)\n")
-                 .arg(total, 5, 'f', 3, QChar(' '))
-                 .arg(average, 5, 'f', 3, QChar(' ')));
+  writeLine(totalLine(total, threadCount), verbose, log);
 
   deleteWorkers();
   return total;
@@ -170,8 +163,7 @@ namespace {
 
 float finishRun(_psTest& test, QString& message, bool verbose, float total) {
   message = test.log;
-  if (verbose) printf("psTest: PS_Result: %5.3f\n", total);
-  message.append(QString("PS_Result: %1").arg(total, 5, 'f', 3, QChar(' ')));
+  writeLine(resultLine(total), verbose, message);
   return total;
 }
 
@@ -193,32 +185,6 @@ float psTestSingleCore(QString& message, bool verbose, bool speedTest, bool sing
   float total = test.psTest(n, verbose);
   if (singleThread) total = scaleSingleCore(total, test.info->coreCount, test.info->hyperthreading);
   return finishRun(test, message, verbose, total);
-}
-
-void printMachineReport(const _cpuInfo& info) {
-  _fixedString<5000> report;
-  buildMachineReport(info, report);
-  fwrite(report.text, 1, report.length, stdout);
-}
-
-QString formatThousands(int64_t value) {
-  QString sign;
-  // Unsigned magnitude: the most negative value has no positive twin.
-  uint64_t magnitude = (uint64_t)value;
-  if (value < 0) {
-    sign = "-";
-    magnitude = 0 - magnitude;
-  }
-  if (magnitude <= 1000) return QString("%1%2").arg(sign).arg((qulonglong)magnitude);
-  uint64_t q1 = magnitude / 1000;
-  QString tail = threeDigits(magnitude - q1 * 1000);
-  if (q1 <= 1000) return QString("%1%2 %3").arg(sign).arg((qulonglong)q1).arg(tail);
-  uint64_t q2 = q1 / 1000;
-  tail = QString("%1 %2").arg(threeDigits(q1 - q2 * 1000)).arg(tail);
-  if (q2 <= 1000) return QString("%1%2 %3").arg(sign).arg((qulonglong)q2).arg(tail);
-  uint64_t q3 = q2 / 1000;
-  tail = QString("%1 %2").arg(threeDigits(q2 - q3 * 1000)).arg(tail);
-  return QString("%1%2 %3").arg(sign).arg((qulonglong)q3).arg(tail);
 }
 
 }  // namespace ps

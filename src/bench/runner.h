@@ -38,8 +38,6 @@ class _psTest {
 float psTestAll(QString& message, bool verbose);
 float psTestSingleCore(QString& message, bool verbose, bool speedTest, bool singleThread);
 
-void printMachineReport(const _cpuInfo& info);
-QString formatThousands(int64_t value);
 
 // Adds worker scores in double, rounding to float at every step; a sum
 // below 2.0 counts as 2.0.

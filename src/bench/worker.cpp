@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "base/clocks.h"
-#include "bench/kernel.h"
 #include "platform/windows_api.h"
 
 namespace ps {
@@ -31,6 +30,14 @@ double scoreFromTime(int64_t timeMs, int passes) {
 int processorGroupFor(int index, int groupCount) {
   if (groupCount < 2 || index < 0) return -1;
   return index % groupCount;
+}
+
+_kernelInput kernelInput(const _psTestSingle& worker) {
+  return {worker.buffer1, worker.buffer2, worker.bufferSize, worker.memPasses, worker.index, worker.verbose};
+}
+
+void psKernel(_psTestSingle* worker, const int* pass, const int* passes) {
+  if (worker && pass && passes) psKernel(kernelInput(*worker), *pass, *passes);
 }
 
 _psTestSingle::_psTestSingle(int& index)

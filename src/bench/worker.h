@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "bench/kernel.h"
+
 namespace ps {
 
 // Score of a timed phase: 4333 divided by the milliseconds per pass, so a
@@ -43,5 +45,13 @@ class _psTestSingle : public QThread {
  protected:
   void run() override;
 };
+
+// The worker's buffers and settings, as its kernel passes read them.
+_kernelInput kernelInput(const _psTestSingle& worker);
+
+// One kernel pass over the worker's buffers and settings. pass is 1-based,
+// passes the pass count of the current phase; nothing happens when any of
+// the three is missing.
+void psKernel(_psTestSingle* worker, const int* pass, const int* passes);
 
 }  // namespace ps

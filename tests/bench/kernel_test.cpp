@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "bench/maths_calls.h"
-#include "bench/worker.h"
 
 extern "C" {
 #define PS_COUNTED(name, counter)                        \
@@ -115,18 +114,8 @@ TEST(KernelTest, MemoryStepMovesWithIndex) {
   }
 }
 
-// memoryTest on small buffers lent to a worker; its own go back for the destructor.
 int memoryOn(unsigned char* b1, unsigned char* b2, int size, int memPasses) {
-  int index = 0;
-  _psTestSingle worker(index);
-  std::swap(worker.buffer1, b1);
-  std::swap(worker.buffer2, b2);
-  worker.bufferSize = size;
-  worker.memPasses = memPasses;
-  const int result = memoryTest(&worker);
-  std::swap(worker.buffer1, b1);
-  std::swap(worker.buffer2, b2);
-  return result;
+  return memoryTest(_kernelInput{b1, b2, size, memPasses, 0, false});
 }
 
 TEST(KernelTest, MemoryTestCopiesThenFills) {
@@ -145,7 +134,6 @@ TEST(KernelTest, MemoryTestCopiesThenFills) {
   unsigned char b[64] = {};
   EXPECT_EQ(memoryOn(nullptr, b, 64, 2), 0);
   EXPECT_EQ(memoryOn(b, nullptr, 64, 2), 0);
-  EXPECT_EQ(memoryTest(nullptr), 0);
 }
 
 }  // namespace

@@ -12,13 +12,6 @@ namespace {
 
 using testSupport::count;
 
-TEST(Runner, FormatThousandsGroupsDigitsButNeverSplitsALeading1000) {
-  const std::pair<int64_t, const char*> cases[] = {
-      {0, "0"}, {999, "999"}, {1000, "1000"}, {1001, "1 001"}, {1234567, "1 234 567"}, {1000999, "1000 999"},
-      {-1234, "-1 234"},  {1234567890123LL, "1234 567 890 123"}, {INT64_MIN, "-9223372036 854 775 808"}};
-  for (const auto& c : cases) EXPECT_EQ(formatThousands(c.first).toStdString(), c.second) << c.first;
-}
-
 TEST(Runner, SumsInDoubleRoundingToFloatWithA2PsFloor) {
   const double scores[] = {0.5, 1.0, 100.25, 200.5, 16777216.0, 1.0, 1.0};
   EXPECT_EQ(sumScores(scores, 2), 2.0f);
