@@ -19,3 +19,37 @@ macro(ps_strict_compile_options)
     add_compile_options(-Wall -Wextra -ffp-contract=off -fno-fast-math)
   endif()
 endmacro()
+
+# The recorded machines and SMBIOS tables the tests read: beside the
+# repository, in ../shared/testdata.
+get_filename_component(PS_DEFAULT_TESTDATA_DIR ${CMAKE_CURRENT_LIST_DIR}/../../shared/testdata ABSOLUTE)
+set(PS_TESTDATA_DIR "${PS_DEFAULT_TESTDATA_DIR}" CACHE PATH "Recorded machines and SMBIOS tables")
+
+# The maths functions the kernel calls as library functions, never as
+# builtins: as builtins GCC and clang merge sin(p) and cos(p) into sincos and
+# turn pow(x, 2.0) into x*x. sqrt stays a builtin, since the square-root
+# instruction is exact. The kernel tests count the calls of each.
+set(PS_KERNEL_MATHS_CALLS sin cos atan pow)
+
+# Compile options of the kernel source. Qt builds everything
+# position-independent, which makes the step functions the tests call
+# interposable and so never inlined into the sub-tests' loops; the kernel is
+# linked statically, so nothing can interpose them.
+function(ps_kernel_compile_options source)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    set(options -fno-semantic-interposition)
+    foreach(call ${PS_KERNEL_MATHS_CALLS})
+      list(APPEND options -fno-builtin-${call})
+    endforeach()
+    set_source_files_properties(${source} PROPERTIES COMPILE_OPTIONS "${options}")
+  else()
+    message(WARNING "No options known to keep ${PS_KERNEL_MATHS_CALLS} library calls with ${CMAKE_CXX_COMPILER_ID}")
+  endif()
+endfunction()
+
+# Routes the kernel's maths calls of a test program through its counting
+# wrappers (__wrap_sin, ...).
+function(ps_count_maths_calls target)
+  list(JOIN PS_KERNEL_MATHS_CALLS ",--wrap=" wraps)
+  target_link_options(${target} PRIVATE "-Wl,--wrap=${wraps}")
+endfunction()

@@ -1,7 +1,8 @@
 // The benchmark kernel. Every operation below is rounded on its own, in the
 // order written: the file is built without FMA contraction or fast-math, and
-// with sin, cos, atan and pow as plain library calls (see CMakeLists.txt), so
-// GCC neither merges sin and cos into sincos nor turns pow(x, 2.0) into x*x.
+// with sin, cos, atan and pow as plain library calls
+// (cmake/compile-settings.cmake), so the compiler neither merges sin and cos
+// into sincos nor turns pow(x, 2.0) into x*x.
 #include "bench/kernel.h"
 
 #include <cmath>

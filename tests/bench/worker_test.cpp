@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "bench/maths_calls.h"
 #include "platform/windows_api.h"
@@ -34,6 +35,17 @@ TEST(WorkerTest, ScoreFromTime) {
 TEST(WorkerTest, ProcessorGroupsAreDealtRoundRobin) {
   const struct { int index, groups, group; } cases[] = {{3, 2, 1}, {4, 2, 0}, {5, 3, 2}, {3, 1, -1}, {0, 0, -1}};
   for (const auto& c : cases) EXPECT_EQ(processorGroupFor(c.index, c.groups), c.group) << c.index << " of " << c.groups;
+}
+
+// What the passes read sets how much memory they move, which no checksum shows.
+TEST(WorkerTest, KernelReadsTheWorkersBuffersAndSettings) {
+  int index = 6;
+  _psTestSingle worker(index);
+  worker.memPasses = 5;
+  worker.verbose = true;
+  const _kernelInput input = kernelInput(worker);
+  EXPECT_EQ(std::make_tuple(input.buffer1, input.buffer2, input.bufferSize, input.memPasses, input.index, input.verbose),
+            std::make_tuple(worker.buffer1, worker.buffer2, 10485760, 5, 6, true));
 }
 
 // Two short workers side by side: worker 0 prints its lines, worker 1 does not.
