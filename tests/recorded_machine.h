@@ -25,6 +25,11 @@ namespace testSupport {
 inline std::string machineRoot(const std::string& machine) { return std::string(PS_TESTDATA_DIR) + "/linux/" + machine; }
 inline std::string smbiosDir(const std::string& table) { return std::string(PS_TESTDATA_DIR) + "/smbios/" + table; }
 inline std::basic_string<wideChar> wide(const std::string& text) { return {text.begin(), text.end()}; }
+inline size_t count(const std::string& text, const std::string& piece) {
+  size_t n = 0;
+  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
 inline std::string fileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});

@@ -52,8 +52,6 @@ TEST(CpuName, AnalyseRecordedMachines) {
       {"intel-i7-1165G7-tigerlake", "lenovo-thinkpad-t480", 2100, 1900, 12740, ""},
       {"intel-xeon-gold6230-2s-80cpu", "supermicro-x9dbl-2s", 4000, 1800, 79300, ""},  // the calling group's 40
       {"amd-ryzen5-1600", "lenovo-thinkpad-w510", -1, -1, 1, "Wrong MemoryDeviceInformation version\n"},
-      {"intel-xeon-e5-2680v3-offline", nullptr, -1, -1, 59500, "GetSystemFirmwareTable - "},
-      {"vm-kvm-skylake-offline", "gigabyte-x399-threadripper", 4200, 3000, 8400, ""},
       {nullptr, "vmware-vm", 30000, 2400, 1, "Could not get ProcessorNameString\n"},
   };
   for (const auto& [machine, table, max, current, summed, start] : cases) {

@@ -51,8 +51,6 @@ TEST(CpuSurvey, RecordedMachines) {
       // Three more processors than the machine has: their keys are missing.
       {"intel-i5-L16G7-lakefield-hybrid", 8, false, 3000, "00000",
        {1400, 1400, 1400, 1400, 1400, -1, -1, -1}, {800, 800, 800, 800, 800, 0, 0, 0}, 4000, 5 * 2200 - 6},
-      {"intel-i5-L16G7-lakefield-hybrid", 5, true, 0, "00000", std::vector<int64_t>(5, 1400),
-       {800, 800, 800, 800, 800}, 4000, 5 * 1960},  // v × 1.4 without a firmware maximum
       // No processors change nothing: the arrays keep their zeros.
       {"no-such-machine", 0, false, 0, "", {0}, {0}, 0, 0},
       // More processors than the record holds; the calling group's 24 two-thread cores mark 48 entries.

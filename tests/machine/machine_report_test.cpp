@@ -5,6 +5,8 @@
 namespace ps {
 namespace {
 
+using testSupport::count;
+
 // Two processors sharing one core; every table entry filled alike.
 std::unique_ptr<_cpuInfo> exampleMachine(int coreCount = 2) {
   std::unique_ptr<_cpuInfo> info(newCpuInfo());
@@ -31,12 +33,6 @@ std::string build(const _cpuInfo& info) {
   report.assign("left over from before");
   buildMachineReport(info, report);
   return std::string(report.text, report.length);
-}
-
-size_t count(const std::string& hay, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
-  return n;
 }
 
 // The layout of a whole report is the golden reports'; here the errors block and values wider than a column.

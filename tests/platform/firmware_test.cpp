@@ -62,7 +62,7 @@ TEST(Firmware, RecordedAndBrokenTables) {
       {nullptr, {{"proc/meminfo", "MemTotal:       32777916 kB\n"}}, "error 2", 0, ERROR_FILE_NOT_FOUND},
       {nullptr, {{dmiPath, endOfTable}, {entryPath, "_SM"}}, "error 13", 0, ERROR_FILE_NOT_FOUND},
       {nullptr, device(0x22, 0x8000 | 512), "2.8.0", 512, 0},  // KiB granularity
-      {nullptr, device(0x1B, 0x7FFF), "2.8.0", 0x7FFFull << 10, 0},  // no Extended Size field
+      {nullptr, device(0x1F, 0x7FFF), "2.8.0", 0x7FFFull << 10, 0},  // one byte short of the Extended Size field
       {nullptr, device(0x22, 0xFFFF), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // size unknown
       {nullptr, device(0x0C, 4096), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // too short for the Size word
       // Cut inside the second structure: handed over as it is.

@@ -1,0 +1,371 @@
+// The processor calls as a Windows caller makes them (groups and cores,
+// the registry's processor keys, the performance data), on the recorded
+// machines and on hand-made trees. What a recorded machine's golden report
+// does not show is in recorded_machines.txt, one machine a line.
+#include <array>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "driver/processor_count.h"
+#include "platform/linux/snapshot.h"
+#include "platform/linux/topology.h"
+#include "recorded_machine.h"
+
+namespace ps {
+namespace {
+
+using namespace testSupport;
+using linuxLayer::_processorList;
+
+// Per group: logical processors, cores, cores with several threads, packages.
+using _groupShape = std::array<int, 4>;
+
+// GetLogicalProcessorInformationEx(RelationGroup) after its size query: count and mask per group.
+std::vector<std::pair<int, KAFFINITY>> activeGroups() {
+  DWORD length = 0;
+  EXPECT_FALSE(GetLogicalProcessorInformationEx(RelationGroup, nullptr, &length));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  std::vector<BYTE> buffer(length);
+  EXPECT_TRUE(GetLogicalProcessorInformationEx(
+      RelationGroup, reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buffer.data()), &length));
+  SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX record;
+  std::memcpy(&record, buffer.data(), sizeof(record));
+  EXPECT_EQ(record.Size, length);
+  std::vector<std::pair<int, KAFFINITY>> groups(record.Group.ActiveGroupCount);
+  for (size_t g = 0; g < groups.size(); ++g) {
+    PROCESSOR_GROUP_INFO info;
+    std::memcpy(&info, buffer.data() + 32 + g * sizeof(info), sizeof(info));
+    groups[g] = {info.ActiveProcessorCount, info.ActiveProcessorMask};
+  }
+  return groups;
+}
+
+// GetLogicalProcessorInformation: size query, a buffer one byte short, then a roomy one.
+std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> callingGroupRecords() {
+  DWORD length = 0;
+  EXPECT_FALSE(GetLogicalProcessorInformation(nullptr, &length));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> buffer(length / 32 + 2);
+  DWORD tooSmall = length - 1, roomy = static_cast<DWORD>(buffer.size() * 32);
+  EXPECT_FALSE(GetLogicalProcessorInformation(buffer.data(), &tooSmall));
+  EXPECT_TRUE(GetLogicalProcessorInformation(buffer.data(), &roomy));
+  EXPECT_TRUE(tooSmall == length && roomy == length && length % 32 == 0);
+  buffer.resize(length / 32);
+  return buffer;
+}
+
+// The groups as a caller sees them (group 0 through the call), checked for
+// consecutive cores ascending by lowest CPU, threads ascending, groups ascending.
+std::vector<_groupShape> groupShapes() {
+  const auto snapshot = linuxLayer::processorSnapshot();
+  const _processorList& list = snapshot->list;
+  EXPECT_EQ(GetActiveProcessorGroupCount(), list.groupCount());
+  const auto groups = activeGroups();
+  EXPECT_EQ(groups.size(), static_cast<size_t>(list.groupCount()));
+  std::vector<_groupShape> shapes;
+  int lastGroupCpu = -1;
+  for (int g = 0; g < list.groupCount() && g < static_cast<int>(groups.size()); ++g) {
+    const int logical = list.groupSize(g), first = list.groupStart(g);
+    EXPECT_EQ(groups[g], std::make_pair(logical, KAFFINITY(logical == 64 ? ~0ull : (1ull << logical) - 1)));
+    const int lowest = *std::min_element(list.cpus.begin() + first, list.cpus.begin() + first + logical);
+    EXPECT_GT(lowest, lastGroupCpu) << "groups out of order";
+    lastGroupCpu = lowest;
+    _groupShape got{0, 0, 0, 0};
+    KAFFINITY seen = 0;
+    int lastCoreCpu = -1;
+    for (const auto& record : g == 0 ? callingGroupRecords() : snapshot->records[g]) {
+      const int bits = __builtin_popcountll(record.ProcessorMask);
+      if (record.Relationship == RelationProcessorPackage) ++got[3];
+      if (record.Relationship != RelationProcessorCore) continue;
+      const int low = __builtin_ctzll(record.ProcessorMask);
+      EXPECT_EQ(record.ProcessorMask, ((bits == 64 ? 0 : 1ull << bits) - 1) << low) << "core not consecutive";
+      EXPECT_EQ(seen & record.ProcessorMask, 0u) << "processor in two cores";
+      EXPECT_EQ(record.ProcessorCore.Flags, bits > 1 ? 1 : 0);
+      EXPECT_GT(list.cpus[first + low], lastCoreCpu) << "cores out of order";
+      for (int t = 1; t < bits; ++t) EXPECT_LT(list.cpus[first + low + t - 1], list.cpus[first + low + t]);
+      lastCoreCpu = list.cpus[first + low];
+      seen |= record.ProcessorMask;
+      got = {got[0] + bits, got[1] + 1, got[2] + (bits > 1), got[3]};
+    }
+    shapes.push_back(got);
+  }
+  return shapes;
+}
+
+// The counter-name table, split into its index/name pairs as a caller does.
+std::map<std::string, DWORD> counterIndexes() {
+  DWORD size = 0, type = 0;
+  EXPECT_EQ(RegQueryValueExW(HKEY_PERFORMANCE_TEXT, u"Counter", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_MULTI_SZ);
+  std::vector<char16_t> table(size / 2);
+  BYTE* data = reinterpret_cast<BYTE*>(table.data());
+  EXPECT_EQ(RegQueryValueExW(HKEY_PERFORMANCE_TEXT, u"Counter", nullptr, nullptr, data, &size), ERROR_SUCCESS);
+  std::vector<std::string> strings(1);
+  for (const char16_t unit : table) {
+    if (unit == 0) strings.emplace_back();
+    else strings.back() += char(unit);
+  }
+  // Pairs, the closing empty string, and the split's own empty tail.
+  EXPECT_TRUE(strings.size() % 2 == 0 && strings[strings.size() - 2].empty());
+  std::map<std::string, DWORD> indexes;
+  for (size_t i = 0; i + 3 < strings.size(); i += 2) indexes[strings[i + 1]] = std::stoul(strings[i]);
+  return indexes;
+}
+
+// One object's block walked by its own length fields, as a Windows caller does: "name frequency performance".
+std::vector<std::string> instancesOf(DWORD objectIndex, DWORD* objects) {
+  const std::map<std::string, DWORD> indexes = counterIndexes();
+  std::vector<BYTE> data(264000);
+  DWORD size = static_cast<DWORD>(data.size());
+  const std::string valueName = std::to_string(objectIndex);
+  EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, valueName.c_str(), nullptr, nullptr, data.data(), &size), 0);
+  PERF_DATA_BLOCK block;
+  std::memcpy(&block, data.data(), sizeof(block));
+  EXPECT_TRUE(std::memcmp(block.Signature, u"PERF", 8) == 0 && block.TotalByteLength == size);
+  *objects = block.NumObjectTypes;
+  if (block.NumObjectTypes == 0) return {};
+  PERF_OBJECT_TYPE object;
+  const BYTE* base = data.data() + block.HeaderLength;
+  std::memcpy(&object, base, sizeof(object));
+  EXPECT_TRUE(object.ObjectNameTitleIndex == objectIndex && block.HeaderLength + object.TotalByteLength == size);
+  DWORD frequencyAt = 0, performanceAt = 0;
+  PERF_COUNTER_DEFINITION counter;
+  for (DWORD i = 0, at = object.HeaderLength; i < object.NumCounters; ++i, at += counter.ByteLength) {
+    std::memcpy(&counter, base + at, sizeof(counter));
+    if (counter.CounterNameTitleIndex == indexes.at("Processor Frequency")) frequencyAt = counter.CounterOffset;
+    if (counter.CounterNameTitleIndex == indexes.at("% Processor Performance")) performanceAt = counter.CounterOffset;
+  }
+  EXPECT_TRUE(frequencyAt != 0 && performanceAt != 0);
+  std::vector<std::string> out(object.NumInstances > 0 ? object.NumInstances : 0);
+  const BYTE* p = base + object.DefinitionLength;
+  for (std::string& item : out) {
+    PERF_INSTANCE_DEFINITION header;
+    PERF_COUNTER_BLOCK counters;
+    DWORD frequency = 0, performance = 0;
+    std::memcpy(&header, p, sizeof(header));
+    for (const BYTE* c = p + header.NameOffset; c[0] != 0 || c[1] != 0; c += 2) item += char(c[0]);
+    EXPECT_EQ(header.NameLength, (item.size() + 1) * 2);
+    p += header.ByteLength;
+    std::memcpy(&frequency, p + frequencyAt, 4);
+    std::memcpy(&performance, p + performanceAt, 4);
+    std::memcpy(&counters, p, sizeof(counters));
+    p += counters.ByteLength;
+    item += " " + std::to_string(frequency) + " " + std::to_string(performance);
+  }
+  EXPECT_EQ(p, data.data() + size);
+  return out;
+}
+
+// Every processor's ~MHz through the registry and the snapshot's source, which must agree for all.
+std::pair<long, std::string> ratedClockOfAll() {
+  const auto snapshot = linuxLayer::processorSnapshot();
+  std::pair<long, std::string> first{-9, "no processors"};
+  for (int n = 0; n < snapshot->list.count(); ++n) {
+    const std::pair<long, std::string> got{processorKeyValues(n).second,
+                                           linuxLayer::clockSourceName(snapshot->rated[n].source)};
+    if (n == 0) first = got;
+    EXPECT_EQ(got, first) << "processor " << n;
+  }
+  return first;
+}
+
+// The data file's rows, split at '|' and trimmed.
+std::vector<std::vector<std::string>> factRows() {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream file(fileBytes(std::string(PS_TESTS_DIR) + "/platform/recorded_machines.txt"));
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '|');) {
+      cell.erase(0, cell.find_first_not_of(' '));
+      fields.push_back(cell.erase(cell.find_last_not_of(' ') + 1));
+    }
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+class RecordedMachine : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(RecordedMachine, Facts) {
+  const std::vector<std::string>& row = GetParam();
+  ASSERT_EQ(row.size(), 6u);
+  const _scopedRoot root(machineRoot(row[0]));
+  // Every group counts, and each logical processor has its registry key.
+  const int logical = getLogicalProcessorCount();
+  EXPECT_EQ(std::to_string(logical), row[1]);
+  EXPECT_NE(processorKeyValues(logical - 1).first, u"<no key>");
+  EXPECT_EQ(processorKeyValues(logical).first, u"<no key>");
+  std::string cpus, groups, names;
+  const auto& list = linuxLayer::processorSnapshot()->list.cpus;
+  for (size_t i = 0; i < 4 && i < list.size(); ++i) cpus += (i ? " " : "") + std::to_string(list[i]);
+  EXPECT_EQ(cpus, row[2]);
+  int g = 0;
+  for (const auto& shape : groupShapes()) {
+    groups += (g ? " " : "") + std::to_string(shape[0]) + "/" + std::to_string(shape[1]) + "/" +
+              std::to_string(shape[2]) + "/" + std::to_string(shape[3]);
+    for (int n = 0; n < shape[0]; ++n) names += std::to_string(g) + "," + std::to_string(n) + " ";
+    names += std::to_string(g++) + ",_Total ";
+  }
+  EXPECT_EQ(groups, row[3]);
+  EXPECT_EQ(ratedClockOfAll().second, row[4]);
+  // One instance per processor, one per group and one for all, named so.
+  DWORD objects = 0;
+  const auto instances = instancesOf(counterIndexes().at("Processor Information"), &objects);
+  ASSERT_FALSE(instances.empty());
+  std::string got;
+  for (const std::string& instance : instances) got += instance.substr(0, instance.find(' ') + 1);
+  EXPECT_EQ(got, names + "_Total ");
+  EXPECT_EQ(instances.back(), "_Total " + row[5]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Recorded, RecordedMachine, ::testing::ValuesIn(factRows()),
+                         [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+                           std::string name = info.param[0];
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+// A two-thread machine numbered as the kernel numbers a multi-socket server
+// (siblings c and c + n/2), each node a run of cores or, interleaved, core c in node c mod nodes.
+_treeFiles nodeMachine(const std::vector<int>& nodeSizes, const std::string& allowed = "", bool interleaved = false) {
+  int total = 0;
+  for (const int size : nodeSizes) total += size;
+  const int half = total / 2;
+  _treeFiles files = {{"sys/devices/system/cpu/online", "0-" + std::to_string(total - 1)}};
+  std::vector<std::string> nodeLists(nodeSizes.size());
+  for (int core = 0, node = 0, left = nodeSizes[0] / 2; core < half; ++core) {
+    const std::string siblings = std::to_string(core) + "," + std::to_string(core + half);
+    for (const int cpu : {core, core + half})
+      files.push_back({"sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/thread_siblings_list", siblings});
+    if (interleaved) node = core % static_cast<int>(nodeSizes.size());
+    else if (left-- == 0) left = nodeSizes[++node] / 2 - 1;
+    nodeLists[node] += (nodeLists[node].empty() ? "" : ",") + siblings;
+  }
+  for (size_t node = 0; node < nodeSizes.size(); ++node)
+    files.push_back({"sys/devices/system/node/node" + std::to_string(node) + "/cpulist", nodeLists[node]});
+  if (!allowed.empty()) files.push_back({"proc/self/status", "Cpus_allowed_list:\t" + allowed + "\n"});
+  return files;
+}
+
+TEST(Topology, GroupsFromNodes) {
+  const std::pair<_treeFiles, std::vector<int>> cases[] = {
+      {nodeMachine({128, 128}), {64, 64, 64, 64}},  // nodes larger than a group are cut in two
+      {nodeMachine({100}), {50, 50}},
+      {nodeMachine({40, 40, 40}), {40, 40, 40}},    // no two fit in one group
+      {nodeMachine({18, 18, 18, 18}), {36, 36}},
+      {nodeMachine({40, 20, 20}), {40, 40}},        // the two small nodes share a group
+      {nodeMachine({20, 40, 20}), {40, 40}},        // nodes 0 and 2 in group 0
+      {nodeMachine({10, 30, 20, 20}), {40, 40}},
+      {nodeMachine({18, 18, 18, 18}, "", true), {36, 36}},  // cores of two nodes merged in order
+      {nodeMachine({40, 40}, "0-4,40-44"), {10}},   // a cpuset leaves one group
+      {nodeMachine({66}), {32, 34}},                // cut at a core boundary
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const _tempTree tree(c.first);
+    const _scopedRoot root(tree.root());
+    std::vector<int> sizes;
+    for (const auto& shape : groupShapes()) sizes.push_back(shape[0]);
+    EXPECT_EQ(sizes, c.second);
+  }
+}
+
+TEST(Topology, ThreadPlacement) {
+  {
+    _scopedRoot root(machineRoot("intel-xeon-gold6230-2s-80cpu"));
+    const _processorList list = linuxLayer::processorSnapshot()->list;
+    EXPECT_EQ(linuxLayer::groupOfAffinity(list, {21, 75}), 1);
+    std::vector<int> cpus;
+    // Group 1 holds the second package (the odd CPUs), core by core: 1, 41, 3, 43, ...
+    EXPECT_TRUE(linuxLayer::groupAffinityCpus(list, {0x7, 1, {0, 0, 0}}, &cpus));
+    EXPECT_EQ(cpus, (std::vector<int>{1, 3, 41}));
+    EXPECT_FALSE(linuxLayer::groupAffinityCpus(list, {1ull << 40, 1, {0, 0, 0}}, &cpus));  // group 1 holds 40
+  }
+  std::thread([] {
+    const _processorList list = linuxLayer::processorSnapshot()->list;
+    const HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, 1234);
+    GROUP_AFFINITY all = {~0ull, 0, {0, 0, 0}}, previous = {0, 99, {0, 0, 0}};
+    ASSERT_TRUE(SetThreadGroupAffinity(thread, &all, &previous));
+    EXPECT_TRUE(previous.Group == 0 && previous.Mask != 0);
+    std::vector<int> group0(list.cpus.begin(), list.cpus.begin() + list.groupSize(0));
+    std::sort(group0.begin(), group0.end());
+    EXPECT_EQ(linuxLayer::threadAffinity(), group0);
+    GROUP_AFFINITY missing = {~0ull, static_cast<WORD>(list.groupCount()), {0, 0, 0}};
+    EXPECT_FALSE(SetThreadGroupAffinity(thread, &missing, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(CloseHandle(thread));
+  }).join();
+}
+
+TEST(RatedClock, SourcesInOrder) {
+  const std::string cpu0 = "sys/devices/system/cpu/cpu0/", freq = cpu0 + "cpufreq/";
+  const auto cpuinfo = [](const std::string& name, const std::string& flags = "fpu") {
+    return std::make_pair(std::string("proc/cpuinfo"),
+                          "processor : 0\nmodel name : " + name + "\ncpu MHz : 1234.567\nflags : " + flags + "\n");
+  };
+  const _treeFiles acpi = {{freq + "scaling_driver", "acpi-cpufreq\n"}, {freq + "cpuinfo_max_freq", "3001000\n"},
+                           {freq + "base_frequency", "2000000\n"}, cpuinfo("X @ 2.50GHz", "hypervisor")};
+  const std::tuple<_treeFiles, long, const char*> cases[] = {
+      {with(acpi, {{cpu0 + "acpi_cppc/nominal_freq", "2900\n"}}), 2900, "acpi_cppc nominal_freq"},
+      {acpi, 3001, "cpuinfo_max_freq"},
+      // A top step 1 MHz above the next is the turbo marker; any other gap is not.
+      {with(acpi, {{freq + "scaling_available_frequencies", "3001000 3000000 2000000 \n"}}), 3000, "cpuinfo_max_freq"},
+      {with(acpi, {{freq + "scaling_available_frequencies", "3001000 2999000 2000000\n"}}), 3001, "cpuinfo_max_freq"},
+      {with(acpi, {{freq + "scaling_available_frequencies", "2000000 3001000 3000000\n"}}), 3000, "cpuinfo_max_freq"},
+      {with(acpi, {{freq + "scaling_driver", "intel_pstate\n"}}), 2500, "name"},
+      {with(acpi, {{freq + "scaling_driver", "intel_pstate\n"}, cpuinfo("X @ 2.27 GHz")}), 2270, "name"},
+      {with(acpi, {{freq + "scaling_driver", "intel_pstate\n"}, cpuinfo("X @ 2.50", "hypervisor")}), 2000,
+       "base_frequency"},
+      {{cpuinfo("X @ fast GHz", "fpu hypervisor vme")}, 1235, "cpu MHz (guest)"},
+      {{cpuinfo("X @ 2.6666GHz", "fpu")}, 2666, "name"},  // truncated, as the name analysis does
+      {{cpuinfo("X", "fpu hypervisorish")}, -1, "none"},
+  };
+  for (const auto& [files, mhz, source] : cases) {
+    SCOPED_TRACE(source);
+    const _tempTree tree(with(files, {{"sys/devices/system/cpu/online", "0"}}));
+    const _scopedRoot root(tree.root());
+    EXPECT_EQ(ratedClockOfAll(), std::make_pair(mhz, std::string(source)));
+  }
+}
+
+TEST(PerfData, UnknownObjectShortBufferAndMissingClocks) {
+  _tempTree tree({{"sys/devices/system/cpu/online", "0-2"},
+                 {"sys/devices/system/cpu/cpu1/cpufreq/scaling_cur_freq", "1500000\n"},
+                 {"proc/cpuinfo", "processor : 0\ncpu MHz : garbage\n"}});
+  _scopedRoot root(tree.root());
+  DWORD objects = 9;
+  EXPECT_TRUE(instancesOf(238, &objects).empty());  // the older Processor object is not served
+  EXPECT_EQ(objects, 0u);
+
+  const DWORD index = counterIndexes().at("Processor Information");
+  std::vector<BYTE> data(200);
+  DWORD size = static_cast<DWORD>(data.size());
+  EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, std::to_string(index).c_str(), nullptr, nullptr, data.data(), &size),
+            ERROR_MORE_DATA);
+  // No nominal clock anywhere, so no performance; totals average the known clocks.
+  EXPECT_EQ(instancesOf(index, &objects),
+            (std::vector<std::string>{"0,0 0 0", "0,1 1500 0", "0,2 0 0", "0,_Total 1500 0", "_Total 1500 0"}));
+}
+
+TEST(Registry, KeyPathsAndClosedKeys) {
+  const _scopedRoot root(machineRoot("intel-i5-M560-dell-e4310"));
+  const std::string base = "Hardware\\Description\\System\\CentralProcessor\\";
+  HKEY key = nullptr;
+  for (const std::string& path : {base + "00", base, base + "-1", base + "4", base + "1x", "Software\\" + base}) {
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(path).c_str(), 0, KEY_QUERY_VALUE, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, nullptr) << path;
+  }
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"HARDWARE\\DESCRIPTION\\SYSTEM\\CENTRALPROCESSOR\\1", 0,
+                          KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(key, u"~MHz", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+}
+
+}  // namespace
+}  // namespace ps
