@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -47,6 +48,42 @@ inline _treeFiles with(_treeFiles files, const _treeFiles& more) {
   return files;
 }
 
+// A data file's cases: "== field | field ..." opens one (fields trimmed, the empty ones too),
+// and each "path = content" line below it adds a file to its tree ("path" alone: an empty file,
+// "path/" a directory).
+// Contents take \n, \t, \\ and \xNN escapes; '#' starts a comment line.
+struct _dataCase {
+  std::vector<std::string> fields;
+  _treeFiles files;
+};
+inline std::string unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] == '\\' && i + 1 < text.size() ? text[++i] : 0;
+    if (c == 'x') out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else out += c == 0 ? text[i] : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+  }
+  return out;
+}
+inline std::vector<_dataCase> dataCases(const std::string& name) {
+  std::vector<_dataCase> cases;
+  std::istringstream file(fileBytes(std::string(PS_TESTS_DIR) + "/" + name));
+  for (std::string line; std::getline(file, line);) {
+    const size_t is = line.find(" = ");
+    if (line.rfind("==", 0) == 0) {
+      std::istringstream cells(line.substr(2) + "|");
+      cases.emplace_back();
+      for (std::string cell; std::getline(cells, cell, '|');) {
+        cell.erase(0, cell.find_first_not_of(' '));
+        cases.back().fields.push_back(cell.erase(cell.find_last_not_of(' ') + 1));
+      }
+    } else if (!cases.empty() && !line.empty() && line[0] != '#') {
+      cases.back().files.push_back({line.substr(0, is), is == std::string::npos ? "" : unescaped(line.substr(is + 3))});
+    }
+  }
+  return cases;
+}
+
 // A temporary directory tree, removed (links, never their targets) when the object goes.
 class _tempTree {
  public:
@@ -59,8 +96,6 @@ class _tempTree {
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
   }
-  _tempTree(const _tempTree&) = delete;
-  _tempTree& operator=(const _tempTree&) = delete;
   const std::string& root() const { return root_; }
 
   void write(const _treeFiles& files) const {

@@ -3,7 +3,6 @@
 // machines and on hand-made trees. What a recorded machine's golden report
 // does not show is in recorded_machines.txt, one machine a line.
 #include <array>
-#include <sstream>
 #include <thread>
 
 #include "driver/processor_count.h"
@@ -109,27 +108,10 @@ std::pair<long, std::string> ratedClockOfAll() {
   return first;
 }
 
-// The data file's rows, split at '|' and trimmed.
-std::vector<std::vector<std::string>> factRows() {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream file(fileBytes(std::string(PS_TESTS_DIR) + "/platform/recorded_machines.txt"));
-  for (std::string line; std::getline(file, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields;
-    std::istringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, '|');) {
-      cell.erase(0, cell.find_first_not_of(' '));
-      fields.push_back(cell.erase(cell.find_last_not_of(' ') + 1));
-    }
-    rows.push_back(fields);
-  }
-  return rows;
-}
-
-class RecordedMachine : public ::testing::TestWithParam<std::vector<std::string>> {};
+class RecordedMachine : public ::testing::TestWithParam<_dataCase> {};
 
 TEST_P(RecordedMachine, Facts) {
-  const std::vector<std::string>& row = GetParam();
+  const std::vector<std::string>& row = GetParam().fields;
   ASSERT_EQ(row.size(), 6u);
   const _scopedRoot root(machineRoot(row[0]));
   // Every group counts, and each logical processor has its registry key.
@@ -160,9 +142,9 @@ TEST_P(RecordedMachine, Facts) {
   EXPECT_EQ(instances.back(), "_Total " + row[5]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Recorded, RecordedMachine, ::testing::ValuesIn(factRows()),
-                         [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
-                           std::string name = info.param[0];
+INSTANTIATE_TEST_SUITE_P(Recorded, RecordedMachine, ::testing::ValuesIn(dataCases("platform/recorded_machines.txt")),
+                         [](const ::testing::TestParamInfo<_dataCase>& info) {
+                           std::string name = info.param.fields[0];
                            for (char& c : name)
                              if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return name;
