@@ -27,66 +27,28 @@ std::string firmwareOutcome(const std::string& root) {
 }
 
 TEST(Firmware, RecordedAndBrokenTables) {
-  const std::string endOfTable("\x7f\x04\x00\x00\x00\x00", 6), smbios28("_SM_\0\0\x02\x08", 8);
-  // Three online memory blocks of 128 MiB, one offline; MemTotal is never the answer.
-  const std::string memory = "sys/devices/system/memory/";
-  const _treeFiles blocks = {{memory + "block_size_bytes", "8000000\n"}, {memory + "memory0/state", "online\n"},
-                             {memory + "memory1/state", "online\n"}, {memory + "memory2/state", "offline\n"},
-                             {memory + "memory39/state", "online\n"}, {memory + "memory_x/state", "online\n"},
-                             {"proc/meminfo", "MemTotal:       32777916 kB\n"}};
-  // One Memory Device of the given length, the Size word where the length holds it, then the end of the table.
-  const auto device = [&](int length, unsigned size) {
-    std::string t(length, '\0');
-    t[0] = 17, t[1] = static_cast<char>(length);
-    if (length >= 0x0E) t[0x0C] = static_cast<char>(size & 0xFF), t[0x0D] = static_cast<char>(size >> 8);
-    return _treeFiles{{dmiPath, t + std::string("\0\0", 2) + endOfTable}, {entryPath, smbios28}};
-  };
-  struct {
-    const char* recorded;  // table directory linked in, if any
-    _treeFiles files;
-    const char* firmware;
-    ULONGLONG memoryKiB;  // with the error when 0
-    DWORD memoryError;
-  } cases[] = {
-      {"gigabyte-ga-ma74gmt-s2", {}, "2.4.0", 2ull << 20, 0},  // 2 of 4 slots, short type 17
-      {"gigabyte-x399-threadripper", {}, "3.1.1", 128ull << 20, 0},
-      {"beelink-eq12-n100", {}, "3.5.0", 16ull << 20, 0},  // no end-of-table structure
-      {"vmware-vm", {}, "2.7.0", 1ull << 20, 0},
-      // Published without an entry point: no version to report.
-      {"asrock-x570d4u-ryzen", {}, "error 13", 64ull << 20, 0},  // 2 x 32 GiB in Extended Size
-      {"supermicro-h8qg6-4s-opteron", {}, "error 13", 128ull << 20, 0},
-      // Malformed early on: the online memory blocks are the fallback.
-      {"hyperv-vm-malformed", blocks, "error 13", 3 << 17, 0},
-      {"hyperv-vm-malformed", with(blocks, {{memory + "block_size_bytes", "0x8000000\n"}}), "error 13", 0,
-       ERROR_INVALID_DATA},
-      {nullptr, {{"proc/meminfo", "MemTotal:       32777916 kB\n"}}, "error 2", 0, ERROR_FILE_NOT_FOUND},
-      {nullptr, {{dmiPath, endOfTable}, {entryPath, "_SM"}}, "error 13", 0, ERROR_FILE_NOT_FOUND},
-      {nullptr, device(0x22, 0x8000 | 512), "2.8.0", 512, 0},  // KiB granularity
-      {nullptr, device(0x1F, 0x7FFF), "2.8.0", 0x7FFFull << 10, 0},  // one byte short of the Extended Size field
-      {nullptr, device(0x22, 0xFFFF), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // size unknown
-      {nullptr, device(0x0C, 4096), "2.8.0", 0, ERROR_FILE_NOT_FOUND},  // too short for the Size word
-      // Cut inside the second structure: handed over as it is.
-      {nullptr, {{dmiPath, fileBytes(smbiosDir("vmware-vm") + "/DMI").substr(0, 100)}, {entryPath, smbios28}},
-       "2.8.0", 0, ERROR_FILE_NOT_FOUND},
-      // Larger than any real table: refused rather than read without end.
-      {nullptr, {{dmiPath, std::string(17 << 20, '\x11')}, {entryPath, smbios28}}, "error 13", 0, ERROR_FILE_NOT_FOUND},
-  };
+  std::vector<_dataCase> cases = dataCases("platform/firmware_tables.txt");
+  const std::string smbios28("_SM_\0\0\x02\x08", 8);
+  // Larger than any real table: refused rather than read without end.
+  cases.push_back({{"-", "error 13", "0", "2"},
+                   {{dmiPath, std::string(17 << 20, '\x11')}, {entryPath, smbios28}}});
   for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
+    SCOPED_TRACE(&c - &cases[0]);
+    ASSERT_EQ(c.fields.size(), 4u);
     _tempTree tree;
-    if (c.recorded != nullptr) tree.link("sys/firmware/dmi/tables", smbiosDir(c.recorded));
+    if (c.fields[0] != "-") tree.link("sys/firmware/dmi/tables", smbiosDir(c.fields[0]));
     tree.write(c.files);
     _scopedRoot root(tree.root());
-    EXPECT_EQ(firmwareOutcome(tree.root()), c.firmware);
+    EXPECT_EQ(firmwareOutcome(tree.root()), c.fields[1]);
     ULONGLONG kib = 0;
-    EXPECT_EQ(GetPhysicallyInstalledSystemMemory(&kib), c.memoryKiB != 0);
-    EXPECT_EQ(kib, c.memoryKiB);
-    if (c.memoryKiB == 0) {
-      EXPECT_EQ(GetLastError(), c.memoryError);
+    EXPECT_EQ(GetPhysicallyInstalledSystemMemory(&kib), c.fields[2] != "0");
+    EXPECT_EQ(std::to_string(kib), c.fields[2]);
+    if (kib == 0) {
+      EXPECT_EQ(std::to_string(GetLastError()), c.fields[3]);
     }
   }
 
-  _tempTree tree(device(0x22, 0xFFFF));
+  _tempTree tree({{dmiPath, std::string("\x7f\x04\0\0\0\0", 6)}, {entryPath, smbios28}});
   _scopedRoot root(tree.root());
   EXPECT_EQ(GetSystemFirmwareTable(0x41435049 /* 'ACPI' */, 0, nullptr, 0), 0u);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
