@@ -2,20 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 
+#include "recorded_machine.h"
 
 namespace ps {
 namespace {
-
-// Windows returns a negative exit code; a Linux process could not.
-#ifdef _WIN32
-const bool negativeReturned = true;
-#else
-const bool negativeReturned = false;
-#endif
 
 _commandLine parse(std::vector<std::string> words) {
   words.insert(words.begin(), "DirUrarovavu");
@@ -46,24 +39,13 @@ TEST(CommandLine, FillerKeywordsAnywhereIgnoringCase) {
   EXPECT_FALSE(parse({std::string(100, 'x') + "BlenderLog"}).blenderLog);  // past the first 100 characters
 }
 
-// The printed code is the quotient before the cap; the process returns it
-// capped at 255 and, outside Windows, 0 for a negative code.
 TEST(CommandLine, ExitCodeLineAndReturnedCode) {
-  const struct { float score; const char* divider; const char* printed; int returned; } cases[] = {
-      {123.9f, "10", "12", 12},   {4000.0f, "10", "400", 255}, {255.9f, "1", "255", 255}, {256.0f, "1", "256", 255},
-      {99.99f, "100", "0", 0},    {100.0f, "-3", "-33", negativeReturned ? -33 : 0},  {100.0f, "0", "0", 0},
-      {100.0f, "abc", "0", 0},    {3.0e10f, "1", "2147483647", 255}, {-3.0e10f, "1", "-2147483648", negativeReturned ? INT_MIN : 0},
-      // Out-of-range dividers saturate as the Windows runtime's atoi does; glibc's wraps 4294967306 to 10.
-      {4000.0f, "4294967306", "0", 0}, {3.0e10f, "99999999999999999999", "13", 13},
-      {-3.0e10f, "-99999999999999999999", "13", 13},
-  };
-  for (const auto& c : cases) {
-    _commandLine line = parse({"All", "exitCodeThreshold", c.divider});
+  for (const auto& c : testSupport::dataCases("driver/exit_codes.txt")) {
+    SCOPED_TRACE(c.fields[0] + " / " + c.fields[1]);
     testing::internal::CaptureStdout();
-    int returned = reportExitCode(line, c.score);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("Returning exit code ") + c.printed + "\n")
-        << c.score << " / " << c.divider;
-    EXPECT_EQ(returned, c.returned) << c.score << " / " << c.divider;
+    const int returned = reportExitCode(parse({"All", "exitCodeThreshold", c.fields[1]}), std::stof(c.fields[0]));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Returning exit code " + c.fields[2] + "\n");
+    EXPECT_EQ(std::to_string(returned), c.fields[3]);
   }
   testing::internal::CaptureStdout();
   EXPECT_EQ(reportExitCode(parse({"All", "10", "exitCodeThreshold"}), 4000.0f), 0);
