@@ -36,45 +36,35 @@ TEST(CpuSurvey, TopologyMarksOneOrTwoEntriesPerCore) {
   EXPECT_EQ(512u, markCores(std::vector<uint64_t>(300, 3)).size());
 }
 
-// The survey with the record as the name analysis would leave it; what the
-// golden reports do not reach: a firmware maximum, counts that disagree with the machine.
+std::vector<int64_t> numbers(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<int64_t> out;
+  for (int64_t n; in >> n;) out.push_back(n);
+  return out;
+}
+
 TEST(CpuSurvey, RecordedMachines) {
-  const struct {
-    const char* machine;
-    int coreCount;
-    bool hyperthreading;
-    int64_t mhzMax;
-    std::string coreHT;  // as the topology marks it; the hyperthreading flag fills the rest
-    std::vector<int64_t> nominal, current;
-    int64_t measured, perCore;
-  } cases[] = {
-      // Three more processors than the machine has: their keys are missing.
-      {"intel-i5-L16G7-lakefield-hybrid", 8, false, 3000, "00000",
-       {1400, 1400, 1400, 1400, 1400, -1, -1, -1}, {800, 800, 800, 800, 800, 0, 0, 0}, 4000, 5 * 2200 - 6},
-      // No processors change nothing: the arrays keep their zeros.
-      {"no-such-machine", 0, false, 0, "", {0}, {0}, 0, 0},
-      // More processors than the record holds; the calling group's 24 two-thread cores mark 48 entries.
-      {"amd-epyc-7451-2s-96cpu", 600, true, 0, std::string(48, '1'), {}, {}, 180544, 96 * 2093},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.machine);
-    const testSupport::_recordedRoot root(c.machine, nullptr);
+  for (const auto& c : testSupport::dataCases("machine/survey_machines.txt")) {
+    SCOPED_TRACE(c.fields[0]);
+    ASSERT_EQ(c.fields.size(), 9u);
+    const testSupport::_recordedRoot root(c.fields[0].c_str(), nullptr);
     std::unique_ptr<_cpuInfo> info(newCpuInfo());
-    info->coreCount = c.coreCount;
-    info->hyperthreading = c.hyperthreading;
-    info->mhzMax = c.mhzMax;
+    info->coreCount = std::stoi(c.fields[1]);
+    info->hyperthreading = c.fields[2] == "1";
+    info->mhzMax = std::stoll(c.fields[3]);
     info->mhzSummed = 777;
     cpuInfoWithWait(*info, 0);
-    EXPECT_EQ(c.coreCount, info->coreCount);
-    EXPECT_EQ(c.coreCount == 0, !info->errorText.isEmpty()) << info->errorText.text;  // the name analysis ran
+    EXPECT_EQ(std::to_string(info->coreCount), c.fields[1]);
+    EXPECT_EQ(info->coreCount == 0, !info->errorText.isEmpty()) << info->errorText.text;  // the name analysis ran
     std::string coreHT;
     for (bool ht : info->coreHT) coreHT += ht ? '1' : '0';
-    EXPECT_EQ(c.coreHT + std::string(maxRecordedProcessors - c.coreHT.size(), c.hyperthreading ? '1' : '0'), coreHT);
-    EXPECT_EQ(c.nominal, std::vector<int64_t>(info->coreMhzInfo, info->coreMhzInfo + c.nominal.size()));
-    EXPECT_EQ(c.current, std::vector<int64_t>(info->coreMhzCur, info->coreMhzCur + c.current.size()));
-    EXPECT_EQ(c.coreCount ? -1 : 0, info->coreMhzMin[0]);
-    EXPECT_EQ(c.measured, info->mhzSummedMeasured);
-    EXPECT_EQ(c.perCore, info->mhzSummedPerCore);
+    EXPECT_EQ(c.fields[4] + std::string(maxRecordedProcessors - c.fields[4].size(), c.fields[2][0]), coreHT);
+    const std::vector<int64_t> nominal = numbers(c.fields[5]), current = numbers(c.fields[6]);
+    EXPECT_EQ(nominal, std::vector<int64_t>(info->coreMhzInfo, info->coreMhzInfo + nominal.size()));
+    EXPECT_EQ(current, std::vector<int64_t>(info->coreMhzCur, info->coreMhzCur + current.size()));
+    EXPECT_EQ(info->coreCount ? -1 : 0, info->coreMhzMin[0]);
+    EXPECT_EQ(std::to_string(info->mhzSummedMeasured) + " " + std::to_string(info->mhzSummedPerCore),
+              c.fields[7] + " " + c.fields[8]);
   }
 }
 
