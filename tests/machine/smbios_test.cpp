@@ -78,24 +78,14 @@ TEST(SmbiosWalk, SyntheticTables) {
 }
 
 TEST(SmbiosWalk, RecordedTables) {
-  // Table, error, the version (0: through the firmware call, with the recorded entry point's), speeds.
-  const std::tuple<const char*, const char*, uint8_t, uint8_t, uint16_t, uint16_t> cases[] = {
-      {"gigabyte-ga-ma74gmt-s2", memoryVersion, 0, 0, 3200, 2800},  // 2.4, Memory Device of 27 bytes
-      {"lenovo-thinkpad-w510", memoryVersion, 0, 0, 1600, 1600},    // 2.6, 28 bytes
-      {"supermicro-x9dbl-2s", "", 0, 0, 4000, 1800},                // 2.7, two sockets
-      {"gigabyte-x399-threadripper", "", 0, 0, 4200, 3000},         // 3.1
-      {"beelink-eq12-n100", "", 0, 0, 3400, 2871},                  // 3.5, no end-of-table
-      // Bare tables without an entry point, behind their probable version.
-      {"asrock-x570d4u-ryzen", "", 3, 3, 4950, 3700},
-      {"dell-poweredge-r630-2s", "", 2, 8, 4000, 0},  // the second socket is empty
-      {"hyperv-vm-malformed", broken, 2, 3, 0, 0},
-  };
-  for (const auto& [name, error, major, minor, maxMhz, currentMhz] : cases) {
-    SCOPED_TRACE(name);
-    const testSupport::_recordedRoot root(nullptr, name);
-    const std::string file = testSupport::fileBytes(testSupport::smbiosDir(name) + "/DMI");
+  for (const auto& c : testSupport::dataCases("machine/recorded_tables.txt")) {
+    SCOPED_TRACE(c.fields[0]);
+    const testSupport::_recordedRoot root(nullptr, c.fields[0].c_str());
+    const std::string file = testSupport::fileBytes(testSupport::smbiosDir(c.fields[0]) + "/DMI");
     ASSERT_GT(file.size(), 1000u);
-    check(major ? rawTable(major, minor, {_bytes(file.begin(), file.end())}) : _bytes(), error, maxMhz, currentMhz);
+    const uint8_t major = uint8_t(c.fields[2][0] - '0'), minor = uint8_t(c.fields[2][2] - '0');
+    check(major ? rawTable(major, minor, {_bytes(file.begin(), file.end())}) : _bytes(), c.fields[1].c_str(),
+          (uint16_t)std::stoi(c.fields[3]), (uint16_t)std::stoi(c.fields[4]));
   }
 }
 
