@@ -152,7 +152,10 @@ INSTANTIATE_TEST_SUITE_P(Recorded, RecordedMachine, ::testing::ValuesIn(dataCase
 
 // A two-thread machine numbered as the kernel numbers a multi-socket server
 // (siblings c and c + n/2), each node a run of cores or, interleaved, core c in node c mod nodes.
-_treeFiles nodeMachine(const std::vector<int>& nodeSizes, const std::string& allowed = "", bool interleaved = false) {
+_treeFiles nodeMachine(const std::string& sizes, const std::string& allowed, bool interleaved) {
+  std::vector<int> nodeSizes;
+  std::istringstream in(sizes);
+  for (int size; in >> size;) nodeSizes.push_back(size);
   int total = 0;
   for (const int size : nodeSizes) total += size;
   const int half = total / 2;
@@ -173,25 +176,13 @@ _treeFiles nodeMachine(const std::vector<int>& nodeSizes, const std::string& all
 }
 
 TEST(Topology, GroupsFromNodes) {
-  const std::pair<_treeFiles, std::vector<int>> cases[] = {
-      {nodeMachine({128, 128}), {64, 64, 64, 64}},  // nodes larger than a group are cut in two
-      {nodeMachine({100}), {50, 50}},
-      {nodeMachine({40, 40, 40}), {40, 40, 40}},    // no two fit in one group
-      {nodeMachine({18, 18, 18, 18}), {36, 36}},
-      {nodeMachine({40, 20, 20}), {40, 40}},        // the two small nodes share a group
-      {nodeMachine({20, 40, 20}), {40, 40}},        // nodes 0 and 2 in group 0
-      {nodeMachine({10, 30, 20, 20}), {40, 40}},
-      {nodeMachine({18, 18, 18, 18}, "", true), {36, 36}},  // cores of two nodes merged in order
-      {nodeMachine({40, 40}, "0-4,40-44"), {10}},   // a cpuset leaves one group
-      {nodeMachine({66}), {32, 34}},                // cut at a core boundary
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    const _tempTree tree(c.first);
+  for (const auto& c : dataCases("platform/node_groups.txt")) {
+    SCOPED_TRACE(c.fields[0]);
+    const _tempTree tree(nodeMachine(c.fields[0], c.fields[1], c.fields[2] == "1"));
     const _scopedRoot root(tree.root());
-    std::vector<int> sizes;
-    for (const auto& shape : groupShapes()) sizes.push_back(shape[0]);
-    EXPECT_EQ(sizes, c.second);
+    std::string sizes;
+    for (const auto& shape : groupShapes()) sizes += (sizes.empty() ? "" : " ") + std::to_string(shape[0]);
+    EXPECT_EQ(sizes, c.fields[3]);
   }
 }
 
