@@ -43,10 +43,6 @@ struct _scopedRoot {
 
 // Paths relative to a root and their content; a path ending in '/' is a directory.
 using _treeFiles = std::vector<std::pair<std::string, std::string>>;
-inline _treeFiles with(_treeFiles files, const _treeFiles& more) {
-  files.insert(files.end(), more.begin(), more.end());
-  return files;
-}
 
 // A data file's cases: "== field | field ..." opens one (fields trimmed, the empty ones too),
 // and each "path = content" line below it adds a file to its tree ("path" alone: an empty file,

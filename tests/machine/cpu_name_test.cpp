@@ -45,24 +45,18 @@ TEST(CpuName, SummedEstimate) {
   EXPECT_EQ(INT32_MAX, summedMhz(INT32_MAX, -1, -1, 512, 256));
 }
 
-// The firmware table's clocks and the failure lines; names and counts are the golden reports'.
 TEST(CpuName, AnalyseRecordedMachines) {
-  // Machine, table, maximum, current, summed, the start of errorText.
-  const std::tuple<const char*, const char*, int64_t, int64_t, int64_t, const char*> cases[] = {
-      {"intel-i7-1165G7-tigerlake", "lenovo-thinkpad-t480", 2100, 1900, 12740, ""},
-      {"intel-xeon-gold6230-2s-80cpu", "supermicro-x9dbl-2s", 4000, 1800, 79300, ""},  // the calling group's 40
-      {"amd-ryzen5-1600", "lenovo-thinkpad-w510", -1, -1, 1, "Wrong MemoryDeviceInformation version\n"},
-      {nullptr, "vmware-vm", 30000, 2400, 1, "Could not get ProcessorNameString\n"},
-  };
-  for (const auto& [machine, table, max, current, summed, start] : cases) {
-    SCOPED_TRACE(table ? table : "no table");
-    const testSupport::_recordedRoot root(machine, table);
+  for (const auto& c : testSupport::dataCases("machine/analysed_machines.txt")) {
+    SCOPED_TRACE(c.fields[1]);
+    const testSupport::_recordedRoot root(c.fields[0] == "-" ? nullptr : c.fields[0].c_str(), c.fields[1].c_str());
     std::unique_ptr<_cpuInfo> info(newCpuInfo());
     analyseCpuName(*info);
-    EXPECT_EQ(std::make_tuple(max, current, summed), std::make_tuple(info->mhzMax, info->mhzCurrent, info->mhzSummed));
+    EXPECT_EQ(std::to_string(info->mhzMax) + " " + std::to_string(info->mhzCurrent) + " " +
+                  std::to_string(info->mhzSummed), c.fields[2] + " " + c.fields[3] + " " + c.fields[4]);
     const std::string errors = info->errorText.text, name = info->cpuName.text;
-    EXPECT_EQ(0u, errors.find(start)) << errors;
-    EXPECT_EQ(start[0] == 0, errors.empty()) << errors;
+    const std::string start = testSupport::unescaped(c.fields[5]);
+    EXPECT_EQ(errors.substr(0, start.size()), start);
+    EXPECT_EQ(start.empty(), errors.empty()) << errors;
     // A second run rewrites the fields and appends its failure lines again.
     info->cpuName.assign("stale");
     analyseCpuName(*info);

@@ -53,10 +53,9 @@ TEST(MachineReport, ErrorsAndOddValues) {
     EXPECT_EQ(1u, count(report, line)) << line;
 }
 
+// Whole blocks of ten are the golden reports'; here a part block, none, and the cut.
 TEST(MachineReport, BlocksOfTenProcessorsCutAtFiveThousandCharacters) {
   const std::tuple<int, size_t, const char*> cases[] = {
-      {8, 1, "Core HT:       true  true  true  true  true  true  true  true  \n"},
-      {10, 1, "Core HT:       true  true  true  true  true  true  true  true  true  true  \n"},
       {25, 3, "Core HT:       true  true  true  true  true  \nCore MHz Info: "},
       {0, 0, "adjusted):  4940\nCPU MHz summed (calculated per Core"},  // no table at all
   };

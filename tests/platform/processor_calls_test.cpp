@@ -216,7 +216,8 @@ TEST(Topology, ThreadPlacement) {
 TEST(RatedClock, SourcesInOrder) {
   for (const auto& c : dataCases("platform/rated_clocks.txt")) {
     SCOPED_TRACE(c.fields[1]);
-    const _tempTree tree(with(c.files, {{"sys/devices/system/cpu/online", "0"}}));
+    const _tempTree tree(c.files);
+    tree.write({{"sys/devices/system/cpu/online", "0"}});
     const _scopedRoot root(tree.root());
     EXPECT_EQ(ratedClockOfAll(), std::make_pair(std::stol(c.fields[0]), c.fields[1]));
   }
