@@ -61,6 +61,13 @@ inline std::string unescaped(const std::string& text) {
   }
   return out;
 }
+// The numbers of a field, blank-separated.
+inline std::vector<int64_t> numbers(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<int64_t> out;
+  for (int64_t n; in >> n;) out.push_back(n);
+  return out;
+}
 inline std::vector<_dataCase> dataCases(const std::string& name) {
   std::vector<_dataCase> cases;
   std::istringstream file(fileBytes(std::string(PS_TESTS_DIR) + "/" + name));

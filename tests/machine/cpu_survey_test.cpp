@@ -36,13 +36,6 @@ TEST(CpuSurvey, TopologyMarksOneOrTwoEntriesPerCore) {
   EXPECT_EQ(512u, markCores(std::vector<uint64_t>(300, 3)).size());
 }
 
-std::vector<int64_t> numbers(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<int64_t> out;
-  for (int64_t n; in >> n;) out.push_back(n);
-  return out;
-}
-
 TEST(CpuSurvey, RecordedMachines) {
   for (const auto& c : testSupport::dataCases("machine/survey_machines.txt")) {
     SCOPED_TRACE(c.fields[0]);
@@ -59,7 +52,7 @@ TEST(CpuSurvey, RecordedMachines) {
     std::string coreHT;
     for (bool ht : info->coreHT) coreHT += ht ? '1' : '0';
     EXPECT_EQ(c.fields[4] + std::string(maxRecordedProcessors - c.fields[4].size(), c.fields[2][0]), coreHT);
-    const std::vector<int64_t> nominal = numbers(c.fields[5]), current = numbers(c.fields[6]);
+    const std::vector<int64_t> nominal = testSupport::numbers(c.fields[5]), current = testSupport::numbers(c.fields[6]);
     EXPECT_EQ(nominal, std::vector<int64_t>(info->coreMhzInfo, info->coreMhzInfo + nominal.size()));
     EXPECT_EQ(current, std::vector<int64_t>(info->coreMhzCur, info->coreMhzCur + current.size()));
     EXPECT_EQ(info->coreCount ? -1 : 0, info->coreMhzMin[0]);

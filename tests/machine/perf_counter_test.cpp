@@ -91,6 +91,13 @@ class PerfCounter : public ::testing::Test {
     info->errorText.clear();
     std::fill(frequency, frequency + maxRecordedProcessors, 9999u);
   }
+  // A registry walk that fails with the error, the array then all `left`.
+  void fails(const char* error, uint32_t left) {
+    reset();
+    EXPECT_FALSE(getCorePercentage(*info, frequency));
+    EXPECT_STREQ(error, info->errorText.text);
+    EXPECT_EQ(512u, countOf(left));
+  }
   // An exact-size copy, so that a read past the end is an address-sanitizer error.
   bool walk(const _bytes& data) {
     reset();
@@ -120,24 +127,13 @@ TEST_F(PerfCounter, ThroughTheRegistry) {
 
   // Too big for the one answer: no second try, and the array is left zero.
   fakeData.resize(264001);
-  reset();
-  EXPECT_FALSE(getCorePercentage(*info, frequency));
-  EXPECT_STREQ("getCorePercentage: RegQueryValueExA more data. Requesting 264000 Bytes. Count:3000;  \n",
-               info->errorText.text);
-  EXPECT_EQ(512u, countOf(0));
-
+  fails("getCorePercentage: RegQueryValueExA more data. Requesting 264000 Bytes. Count:3000;  \n", 0);
   // A name past the returned bytes lies within the buffer, not the data.
   fakeData =
       with(block({object({{"0,0", 3000}})}), {{firstInstance + offsetof(PERF_INSTANCE_DEFINITION, NameOffset), 999}});
-  reset();
-  EXPECT_FALSE(getCorePercentage(*info, frequency));
-  EXPECT_STREQ(perfDataMalformedText, info->errorText.text);
-
+  fails(perfDataMalformedText, 0);
   fakeTable.clear();  // the array is left as it was
-  reset();
-  EXPECT_FALSE(getCorePercentage(*info, frequency));
-  EXPECT_EQ(512u, countOf(9999));
-  EXPECT_STREQ("getCorePercentage: Required counter PROCESSOR_Information_INDEX not found", info->errorText.text);
+  fails("getCorePercentage: Required counter PROCESSOR_Information_INDEX not found", 9999);
 }
 
 // Stored frequencies equal their flat index; the others keep 9999, or all are zero after a malformed block.

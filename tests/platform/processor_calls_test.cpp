@@ -153,9 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Recorded, RecordedMachine, ::testing::ValuesIn(dataCase
 // A two-thread machine numbered as the kernel numbers a multi-socket server
 // (siblings c and c + n/2), each node a run of cores or, interleaved, core c in node c mod nodes.
 _treeFiles nodeMachine(const std::string& sizes, const std::string& allowed, bool interleaved) {
-  std::vector<int> nodeSizes;
-  std::istringstream in(sizes);
-  for (int size; in >> size;) nodeSizes.push_back(size);
+  const std::vector<int64_t> nodeSizes = numbers(sizes);
   int total = 0;
   for (const int size : nodeSizes) total += size;
   const int half = total / 2;
