@@ -15,15 +15,16 @@ flags=(-opensource -confirm-license -xplatform win32-g++ -release -static
        -no-feature-network -no-feature-sql -no-feature-xml -no-feature-testlib
        -no-feature-concurrent -no-feature-mimetype-database -qt-zlib -qt-pcre)
 
-# The whole program, Qt included, uses one C runtime: the UCRT (ucrtbase.dll),
+# The whole program, Qt included, links one C runtime: the UCRT (ucrtbase.dll),
 # as Windows programs built with Visual Studio do. Debian's MinGW defaults to
-# msvcrt.dll, so the compiler's specs swap the import library and declare the
-# runtime to the headers. Debian's winpthreads calls msvcrt's _setjmp, which
-# the UCRT exports under its intrinsic name.
+# msvcrt.dll, so the compiler's specs swap the import library. The headers
+# stay the ones Debian's libstdc++ was compiled with (they reach the C runtime
+# through calls both runtimes' import libraries provide); declaring the UCRT
+# to them would change mbstate_t under libstdc++. Debian's winpthreads calls
+# msvcrt's _setjmp, which the UCRT exports under its intrinsic name.
 ucrt_specs() {
-  "$cross-g++-posix" -dumpspecs | sed \
-    -e 's/-lmsvcrt/-u __intrinsic_setjmp --defsym=_setjmp=__intrinsic_setjmp -lucrtbase/' \
-    -e '/^\*cc1:$/{n;s/$/ -D_UCRT/}'
+  "$cross-g++-posix" -dumpspecs |
+    sed 's/-lmsvcrt/-u __intrinsic_setjmp --defsym=_setjmp=__intrinsic_setjmp -lucrtbase/'
 }
 
 mkdir -p "$cache"
@@ -72,10 +73,8 @@ if [ ! -f "$prefix/.complete" ]; then
   cd "$work/build"
   "$src/configure" -prefix "$prefix" -device-option CROSS_COMPILE="$work/bin/$cross-" "${flags[@]}" \
     >"$work/configure.log" 2>&1 || { tail -n 40 "$work/configure.log"; exit 1; }
-  make -s -j"$jobs" sub-src-qmake_all >/dev/null
-  make -s -j"$jobs" -C src sub-corelib >/dev/null
-  make -s -j"$jobs" >/dev/null
-  make -s install INSTALL_ROOT="$work/root" >/dev/null
+  { make -s -j"$jobs" sub-src-qmake_all && make -s -j"$jobs" -C src sub-corelib && make -s -j"$jobs" &&
+    make -s install INSTALL_ROOT="$work/root"; } >"$work/make.log" 2>&1 || { tail -n 40 "$work/make.log"; exit 1; }
   mkdir -p "$work/root$prefix/share/licenses"
   cp "$src/LICENSE.LGPL3" "$src/LICENSE.GPL3" "$src/debian/copyright" "$work/root$prefix/share/licenses/"
   cp "$work/bin/ucrt.specs" "$work/root$prefix/ucrt.specs"
