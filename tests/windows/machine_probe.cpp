@@ -10,6 +10,7 @@
 #include "machine/cpu_name.h"
 #include "machine/cpu_survey.h"
 #include "machine/machine_report.h"
+#include "platform/windows_api.h"
 
 using namespace ps;
 
@@ -32,6 +33,8 @@ int main() {
   printf("mhzMax: %" PRId64 "\n", info->mhzMax);
   printf("mhzCurrent: %" PRId64 "\n", info->mhzCurrent);
   printf("mhzInfo: %" PRId64 "\n", info->mhzInfo);
+  ULONGLONG memoryKb = 0;
+  printf("installedMemoryKiB: %lld\n", GetPhysicallyInstalledSystemMemory(&memoryKb) ? (long long)memoryKb : -1LL);
   fflush(stdout);
   return 0;
 }
