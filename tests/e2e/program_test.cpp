@@ -133,12 +133,12 @@ void checkNumbers(const _run& r, _captures& c, double factor, int divider) {
   EXPECT_NEAR(result, totalSpeed * factor, 0.0005 * (factor + 1) + 1e-6);
 
   // The exit code comes from the score, not its text: x.9996 prints as x+1.000. Windows returns a negative code
-  // as it is, of which Linux sees the low byte; a Linux process returns 0 instead.
-  const int code = integer(c["code"].at(0));
+  // as it is; Wine hands Linux its low byte, or 1 where that byte is 0. A Linux process returns 0 instead.
+  const int code = integer(c["code"].at(0)), lowByte = code & 255;
   const double quotient = result / divider;
   EXPECT_TRUE(code == (int)quotient || (c["result"][0].find(".000") != std::string::npos && code == (int)(quotient - 1.0 / divider)))
       << code << " for " << result << " / " << divider;
-  EXPECT_EQ(r.status, code < 0 ? (windows ? code & 255 : 0) : std::min(code, 255));
+  EXPECT_EQ(r.status, code >= 0 ? std::min(code, 255) : !windows ? 0 : lowByte ? lowByte : 1);
 
   // Core*Time is the test's milliseconds times NumberOfThreads; Time_Exec the same in whole seconds.
   const int processors = integer(c["processors"].at(0)), coreTime = integer(c["coreTime"].at(0));
