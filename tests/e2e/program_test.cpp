@@ -144,6 +144,7 @@ void checkNumbers(const _run& r, _captures& c, double factor, int divider) {
   const int processors = integer(c["processors"].at(0)), coreTime = integer(c["coreTime"].at(0));
   EXPECT_EQ(coreTime % processors, 0) << coreTime << " / " << processors;
   EXPECT_EQ(coreTime / processors / 1000, integer(c["seconds"].at(0))) << coreTime << " / " << processors;
+  // Wine answers with the memory Linux reports, Windows and the Linux layer with the firmware's installed memory.
   _captures memory;
   size_t at = 0;
   match(probeRun(probe, windows), {"probe"}, &at, &memory);
