@@ -4,7 +4,7 @@ import datetime
 import json
 import os
 
-from common import DATA, Case, cli, node, record
+from common import DATA, Case, cli, load, node, record
 
 LONG = "render-node-with-a-very-long-name-rack-17-slot-04.example.org"
 
@@ -34,13 +34,7 @@ class Collect(Case):
         self.assertEqual(self.golden("farm-table.csv"), cli("collect", self.folder.name, "--csv")[1])
 
     def test_fail_on_and_reference(self):
-        cases = [  # options, exit code, reference, relative scores of a and g, SLOW hosts
-            (("--fail-on", "none"), 0, "a", [100.0, 40.2], ["c"]),
-            (("--fail-on", "below,stale"), 0, "a", [100.0, 40.2], ["c"]),
-            (("--fail-on", "slow,stale"), 1, "a", [100.0, 40.2], ["c"]),
-            (("--reference", "e", "--threshold", "20"), 1, "e", [107.4, 43.2], []),
-        ]
-        for options, *expected in cases:
+        for options, *expected in load("command-lines.json")["collect"]:
             code, out, err = cli("collect", self.folder.name, "--json", *options)
             table = json.loads(out)
             rows = {r["host"]: r for r in table["rows"]}

@@ -5,14 +5,7 @@ import json
 import os
 import re
 
-from common import DATA, GOLDEN, Case, cli, grammar, read, record
-
-
-def load(name):
-    with open(os.path.join(DATA, name)) as stream:
-        cases = json.load(stream)
-    cases.pop("what")
-    return cases
+from common import DATA, GOLDEN, Case, cli, grammar, load, read, record
 
 
 def field(rec, path):
