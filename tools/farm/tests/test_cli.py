@@ -14,25 +14,20 @@ RECORD_FIELDS = ("status", "passed", "score", "spread_percent", "tier", "test", 
 
 
 class Run(Case):
-    def run_farm(self, outputs, exit_code, *options):
-        """Runs a stand-in printing the saved outputs one per call; returns the result and the record."""
-        fake = self.path("fake-benchmark")
-        with open(fake, "w") as stream:
-            stream.write('#!/bin/sh\nn=$(cat "%s/count" 2>/dev/null || echo 0); echo $((n + 1)) >"%s/count"\n'
-                         'set -- %s\nshift $((n %% $#)); cat "%s/$1"\nexit %d\n'
-                         % (self.folder.name, self.folder.name, " ".join(outputs), DATA, exit_code))
-        os.chmod(fake, stat.S_IRWXU)
-        result = cli("run", "--program", fake, "--out", self.path("records"), "--host", "node-7", *options)
-        with open(self.path("records", "node-7.json")) as stream:
-            return result, json.load(stream)
-
     def test_command_lines(self):
-        cases = load("command-lines.json")
+        """run through a stand-in printing the saved outputs, one per call; refused command lines."""
+        cases, fake = load("command-lines.json"), self.path("fake-benchmark")
         for outputs, exit_code, options, *expected in cases["run"]:
             with self.subTest(outputs=outputs, options=options):
-                if os.path.exists(self.path("count")):
-                    os.remove(self.path("count"))
-                (code, out, err), rec = self.run_farm(outputs, exit_code, *options)
+                self.write("count", b"0")
+                with open(fake, "w") as stream:
+                    stream.write('#!/bin/sh\nn=$(cat "%s/count"); echo $((n + 1)) >"%s/count"\nset -- %s\n'
+                                 'shift $((n %% $#)); cat "%s/$1"\nexit %d\n'
+                                 % (self.folder.name, self.folder.name, " ".join(outputs), DATA, exit_code))
+                os.chmod(fake, stat.S_IRWXU)
+                code, out, err = cli("run", "--program", fake, "--out", self.path("r"), "--host", "n7", *options)
+                with open(self.path("r", "n7.json")) as stream:
+                    rec = json.load(stream)
                 self.assertEqual(expected, [code] + [rec[k] for k in RECORD_FIELDS], err)
                 self.assertEqual(len(outputs), len(out.decode().split("PS_Result")) - 1 + outputs.count("usage.out"))
         for *args, message in cases["usage"]:
