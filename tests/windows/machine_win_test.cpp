@@ -3,7 +3,6 @@
 // through other calls.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -72,9 +71,9 @@ TEST(WindowsMachine, ProcessorCountsAgreeAcrossCalls) {
   EXPECT_EQ(info->coreCount > info->coreCountHW, info->hyperthreading);
 }
 
-// Name and clocks from the CentralProcessor keys; the survey's failures are
-// each one line in the program's wording (under Wine only the counters).
-TEST(WindowsMachine, RegistryClocksAndSurveyErrors) {
+// Name and clocks from the CentralProcessor keys (the survey's failure lines
+// are checked against the Linux build's report).
+TEST(WindowsMachine, RegistryNameAndClocks) {
   std::vector<BYTE> value;
   ASSERT_TRUE(registryValue(0, L"ProcessorNameString", value));
   std::string name;
@@ -92,13 +91,6 @@ TEST(WindowsMachine, RegistryClocksAndSurveyErrors) {
   HKEY key;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND,
             RegOpenKeyExW(HKEY_LOCAL_MACHINE, processorKey(info->coreCount).c_str(), 0, KEY_QUERY_VALUE, &key));
-  const std::string errors = info->errorText.text;
-  for (size_t at = 0, end = 0; at < errors.size(); at = end + 1) {
-    end = std::min(errors.find('\n', at), errors.size());
-    const std::string line = errors.substr(at, end - at);
-    EXPECT_TRUE(line.rfind("getCorePercentage: ", 0) == 0 || line.rfind("GetSystemFirmwareTable - ", 0) == 0)
-        << line;
-  }
 }
 
 // The reader's result equals the walk over the bytes fetched here. Wine's

@@ -192,7 +192,7 @@ int nameClockMhz(const std::string& name) {
   return mhz >= 1.0f && mhz <= static_cast<float>(maxMhz) ? static_cast<int>(mhz) : -1;
 }
 
-_ratedClock ratedClock(const _cpuinfoFile& file, int cpu) {
+_ratedClock ratedClock(const _cpuinfoFile& file, int cpu, const std::string& name) {
   const std::string cpuDir = "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/";
   unsigned long long nominal = 0;
   if (readUnsignedFile((cpuDir + "acpi_cppc/nominal_freq").c_str(), static_cast<unsigned long long>(maxMhz),
@@ -222,8 +222,7 @@ _ratedClock ratedClock(const _cpuinfoFile& file, int cpu) {
     return {mhz, _clockSource::cpufreqMax};
   }
 
-  std::string name;
-  if (processorName(file, cpu, &name) && (mhz = nameClockMhz(name)) > 0)
+  if ((mhz = nameClockMhz(name)) > 0)
     return {mhz, _clockSource::nameClock};
   if ((mhz = cpufreqMhz(cpu, "base_frequency")) > 0) return {mhz, _clockSource::baseFrequency};
 

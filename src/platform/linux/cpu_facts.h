@@ -41,8 +41,9 @@ struct _ratedClock {
 // is the rated clock (less a turbo marker); the clock in the name
 // ("@ 2.10GHz"); cpufreq base_frequency; "cpu MHz" in a guest only, where
 // it is a fixed rate. Bare-metal "cpu MHz" is the live clock, and
-// intel_pstate's maximum the top turbo clock, so neither is used.
-_ratedClock ratedClock(const _cpuinfoFile& file, int cpu);
+// intel_pstate's maximum the top turbo clock, so neither is used. `name` is
+// the name the processor key answers.
+_ratedClock ratedClock(const _cpuinfoFile& file, int cpu, const std::string& name);
 
 // The clock in a name ("... @ 2.10GHz"), read as the name analysis reads it;
 // -1 without one.

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/linux/cpu_brand.h"
 #include "platform/linux/system_root.h"
 
 namespace ps {
@@ -62,11 +63,15 @@ std::shared_ptr<const _processorSnapshot> readSnapshot() {
   for (int group = 0; group < list.groupCount(); ++group) snapshot->records.push_back(groupRecords(list, group));
   _cpuinfoFile cpuinfo;
   readCpuinfo(&cpuinfo);
+  // Windows names the processor by its CPUID brand string, which a sandboxed
+  // kernel's "model name" may not repeat; a recorded machine answers from its
+  // recording, never from the host's processor.
+  const std::string brand = isRealRoot() ? cpuidBrandName() : "";
   for (const int cpu : list.cpus) {
-    std::string name;
-    processorName(cpuinfo, cpu, &name);
+    std::string name = brand;
+    if (name.empty()) processorName(cpuinfo, cpu, &name);
     snapshot->names.push_back(name);
-    snapshot->rated.push_back(ratedClock(cpuinfo, cpu));
+    snapshot->rated.push_back(ratedClock(cpuinfo, cpu, name));
   }
   // The rated clock belongs to the model, as Windows shows it: a hybrid part
   // whose small cores report a lower base clock keeps the first one found.

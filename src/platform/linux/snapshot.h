@@ -19,7 +19,7 @@ struct _processorSnapshot {
   // Per group: one core record per core, then one package record per package.
   std::vector<std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION>> records;
   // Per logical processor.
-  std::vector<std::string> names;  // empty when cpuinfo names none
+  std::vector<std::string> names;  // CPUID brand, else cpuinfo; empty when neither names one
   std::vector<_ratedClock> rated;
 };
 

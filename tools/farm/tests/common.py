@@ -24,6 +24,14 @@ def read(name):
         return grammar.decode(stream.read())
 
 
+def load(name):
+    """A table of cases from the data folder, without its description."""
+    with open(os.path.join(DATA, name)) as stream:
+        cases = json.load(stream)
+    cases.pop("what")
+    return cases
+
+
 def cli(*args):
     done = subprocess.run(PROGRAM + list(args), capture_output=True, cwd=os.path.dirname(HERE))
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")

