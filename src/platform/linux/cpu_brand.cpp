@@ -19,7 +19,8 @@ std::string brandName(const char (&raw)[48]) {
 std::string cpuidBrandName() {
 #if defined(__x86_64__) || defined(__i386__)
   unsigned int registers[12] = {};
-  if (__get_cpuid_max(0x80000000u, nullptr) < 0x80000004u) return "";
+  // GCC declares the result unsigned, clang int: compare it as unsigned in both.
+  if (static_cast<unsigned int>(__get_cpuid_max(0x80000000u, nullptr)) < 0x80000004u) return "";
   for (unsigned int leaf = 0; leaf < 3; ++leaf) {
     unsigned int* r = registers + 4 * leaf;
     __cpuid(0x80000002u + leaf, r[0], r[1], r[2], r[3]);
