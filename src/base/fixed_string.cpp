@@ -7,15 +7,20 @@
 namespace ps {
 
 int formatBounded(char* buffer, int capacity, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int written = formatBoundedList(buffer, capacity, format, args);
+  va_end(args);
+  return written;
+}
+
+int formatBoundedList(char* buffer, int capacity, const char* format, va_list args) {
   if (!buffer || capacity <= 0) return -1;
   if (!format) {
     buffer[0] = 0;
     return -1;
   }
-  va_list args;
-  va_start(args, format);
   int wanted = vsnprintf(buffer, (size_t)capacity, format, args);
-  va_end(args);
   if (wanted < 0) {
     buffer[0] = 0;
     return -1;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,8 @@ namespace ps {
 // printf into buffer, at most capacity bytes including the NUL. Returns the
 // characters now in the buffer, or -1 when formatting fails.
 int formatBounded(char* buffer, int capacity, const char* format, ...) PS_PRINTF_FORMAT(3, 4);
+// The same over an argument list, for callers that take their own arguments.
+int formatBoundedList(char* buffer, int capacity, const char* format, va_list args) PS_PRINTF_FORMAT(3, 0);
 
 inline char upperChar(char c) { return (char)toupper((unsigned char)c); }
 

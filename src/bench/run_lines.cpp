@@ -1,7 +1,6 @@
 #include "bench/run_lines.h"
 
 #include <cstdarg>
-#include <cstdio>
 
 namespace ps {
 
@@ -14,9 +13,9 @@ template <int N>
 void format(_fixedString<N>& out, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  const int n = vsnprintf(out.text, sizeof out.text, format, arguments);
+  const int n = formatBoundedList(out.text, (int)sizeof out.text, format, arguments);
   va_end(arguments);
-  out.setLength((int16_t)(n < 0 ? 0 : (n < N ? n : N)));
+  out.setLength((int16_t)(n < 0 ? 0 : n));
 }
 
 }  // namespace

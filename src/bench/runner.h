@@ -38,7 +38,6 @@ class _psTest {
 float psTestAll(QString& message, bool verbose);
 float psTestSingleCore(QString& message, bool verbose, bool speedTest, bool singleThread);
 
-
 // Adds worker scores in double, rounding to float at every step; a sum
 // below 2.0 counts as 2.0.
 float sumScores(const double* scores, int count);
