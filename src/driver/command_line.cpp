@@ -26,8 +26,8 @@ const _testName testNames[] = {
 const char* const usageText[] = {
     "Usage: \n",
     "DirUrarovavu [testName] [exitCodeThreshold <divider>]  [LoremIpsum] [BlenderLog] [HoudiniLog]\n\n",
-    "[LoremIpsum] [BlenderLog] [HoudiniLog]:\n\tThese print some text to increase the size of the printed "
-    "output\n",
+    ("[LoremIpsum] [BlenderLog] [HoudiniLog]:\n\tThese print some text to increase the size of the printed "
+     "output\n"),
     "[exitCodeThreshold <divider>]: Return measured PS. <divider> divides the PS before returning it.",
     "\n             The divider might be required on Linux as the exit code must be smaller than 255.",
     "\t All: (default) Test all cores for ~1 minute \n",
