@@ -72,9 +72,9 @@ if [ ! -f "$prefix/.complete" ]; then
   mkdir "$work/build"
   cd "$work/build"
   "$src/configure" -prefix "$prefix" -device-option CROSS_COMPILE="$work/bin/$cross-" "${flags[@]}" \
-    >"$work/configure.log" 2>&1 || { tail -n 40 "$work/configure.log"; exit 1; }
+    >"$work/configure.log" 2>&1 || { tail -n 40 "$work/configure.log" >&2; exit 1; }
   { make -s -j"$jobs" sub-src-qmake_all && make -s -j"$jobs" -C src sub-corelib && make -s -j"$jobs" &&
-    make -s install INSTALL_ROOT="$work/root"; } >"$work/make.log" 2>&1 || { tail -n 40 "$work/make.log"; exit 1; }
+    make -s install INSTALL_ROOT="$work/root"; } >"$work/make.log" 2>&1 || { tail -n 40 "$work/make.log" >&2; exit 1; }
   mkdir -p "$work/root$prefix/share/licenses"
   cp "$src/LICENSE.LGPL3" "$src/LICENSE.GPL3" "$src/debian/copyright" "$work/root$prefix/share/licenses/"
   cp "$work/bin/ucrt.specs" "$work/root$prefix/ucrt.specs"
