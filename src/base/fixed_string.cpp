@@ -1,6 +1,5 @@
 #include "base/fixed_string.h"
 
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 
@@ -26,14 +25,6 @@ int formatBoundedList(char* buffer, int capacity, const char* format, va_list ar
     return -1;
   }
   return wanted < capacity ? wanted : capacity - 1;
-}
-
-int parseIntClamped(const char* text) {
-  if (!text) return 0;
-  long long value = strtoll(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return (int)value;
 }
 
 }  // namespace ps

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
@@ -29,8 +30,13 @@ int formatBoundedList(char* buffer, int capacity, const char* format, va_list ar
 
 inline char upperChar(char c) { return (char)toupper((unsigned char)c); }
 
-// atoi with the result held to the int range instead of wrapping.
-int parseIntClamped(const char* text);
+// atoi with the result held to the int range instead of wrapping; inline,
+// so that the header needs no library.
+inline int parseIntClamped(const char* text) {
+  if (!text) return 0;
+  const long long value = strtoll(text, nullptr, 10);
+  return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : (int)value;
+}
 
 template <int N>
 struct _fixedString {

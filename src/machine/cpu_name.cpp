@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/error_text.h"
+#include "base/name_clock.h"
 #include "machine/clock_arithmetic.h"
 #include "machine/processor_records.h"
 #include "machine/smbios.h"
@@ -95,18 +96,12 @@ void removeCoreSuffix(_fixedString<250>& name, const char* pattern) {
 }  // namespace
 
 int64_t mhzFromName(const _fixedString<250>& description) {
+  float mhz = 0.0f;
+  if (clockAfterAt(description, _nameClockUnit::anyAfterAt, &mhz)) return truncateToInt32((double)mhz);
   _fixedString<250> work = description;
-  int at = work.find("@");
+  int at = work.find("Mhz");
   if (at >= 0) {
-    work.remove(0, at + 1);
-    int ghz = work.find("GHz");
-    if (ghz >= 0) work.setLength((int16_t)ghz);
-    work.trim();
-    return truncateToInt32((double)(work.toFloat() * 1000.0f));
-  }
-  int mhz = work.find("Mhz");
-  if (mhz >= 0) {
-    work.setLength((int16_t)mhz);
+    work.setLength((int16_t)at);
     int space = work.findLastChar(' ');
     if (space > 0) work.remove(0, space + 1);
     return parseIntClamped(work.text);

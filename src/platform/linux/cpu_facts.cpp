@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/name_clock.h"
 #include "platform/linux/system_root.h"
 
 namespace ps {
@@ -80,11 +81,9 @@ int cpuinfoMhz(const _cpuinfoFile& file, int cpu) {
   return -1;
 }
 
-int cpufreqMhz(int cpu, const char* name) {
-  const std::string path =
-      "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/" + name;
+int cpufreqMhz(int cpu, const char* file) {
   unsigned long long khz = 0;
-  if (!readUnsignedFile(path.c_str(), maxKhz, &khz)) return -1;
+  if (!readUnsignedFile(cpuFile(cpu, file).c_str(), maxKhz, &khz)) return -1;
   const int mhz = static_cast<int>((khz + 500) / 1000);
   return mhz > 0 ? mhz : -1;
 }
@@ -169,46 +168,22 @@ const char* clockSourceName(_clockSource source) {
   return "none";
 }
 
-int nameClockMhz(const std::string& name) {
-  const size_t at = name.find('@');
-  if (at == std::string::npos) return -1;
-  const size_t ghz = name.find("GHz", at);
-  if (ghz == std::string::npos) return -1;
-  // Whole and fraction parts in single precision and the product truncated,
-  // as the name analysis computes it.
-  const std::string number = trimmed(name.substr(at + 1, ghz - at - 1));
-  size_t pos = 0, fractionAt = 0;
-  unsigned long long whole = 0, fraction = 0;
-  if (!parseDigits(number, &pos, 1000, &whole)) return -1;
-  float ghzValue = static_cast<float>(whole);
-  if (pos < number.size() && number[pos] == '.') {
-    fractionAt = ++pos;
-    if (!parseDigits(number, &pos, 999999, &fraction) || pos - fractionAt > 6) return -1;
-    static const float divisors[] = {10.0f, 100.0f, 1000.0f, 10000.0f, 100000.0f, 1000000.0f};
-    ghzValue += static_cast<float>(fraction) / divisors[pos - fractionAt - 1];
-  }
-  if (pos != number.size()) return -1;
-  const float mhz = ghzValue * 1000.0f;
-  return mhz >= 1.0f && mhz <= static_cast<float>(maxMhz) ? static_cast<int>(mhz) : -1;
-}
-
 _ratedClock ratedClock(const _cpuinfoFile& file, int cpu, const std::string& name) {
-  const std::string cpuDir = "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/";
   unsigned long long nominal = 0;
-  if (readUnsignedFile((cpuDir + "acpi_cppc/nominal_freq").c_str(), static_cast<unsigned long long>(maxMhz),
+  if (readUnsignedFile(cpuFile(cpu, "acpi_cppc/nominal_freq").c_str(), static_cast<unsigned long long>(maxMhz),
                        &nominal) &&
       nominal > 0)
     return {static_cast<int>(nominal), _clockSource::cppcNominal};
 
   std::string driver;
-  readSystemFile((cpuDir + "cpufreq/scaling_driver").c_str(), smallFileCap, &driver);
+  readSystemFile(cpuFile(cpu, "cpufreq/scaling_driver").c_str(), smallFileCap, &driver);
   driver = trimmed(driver);
-  int mhz = driver == "acpi-cpufreq" || driver == "powernow-k8" ? cpufreqMhz(cpu, "cpuinfo_max_freq") : -1;
+  int mhz = driver == "acpi-cpufreq" || driver == "powernow-k8" ? cpufreqMhz(cpu, "cpufreq/cpuinfo_max_freq") : -1;
   if (mhz > 0) {
     // A top step exactly 1 MHz above the next stands for turbo.
     std::string text;
     std::vector<unsigned long long> steps;
-    if (readSystemFile((cpuDir + "cpufreq/scaling_available_frequencies").c_str(), smallFileCap, &text) == 0) {
+    if (readSystemFile(cpuFile(cpu, "cpufreq/scaling_available_frequencies").c_str(), smallFileCap, &text) == 0) {
       size_t pos = 0;
       unsigned long long khz = 0;
       for (;;) {
@@ -222,9 +197,12 @@ _ratedClock ratedClock(const _cpuinfoFile& file, int cpu, const std::string& nam
     return {mhz, _clockSource::cpufreqMax};
   }
 
-  if ((mhz = nameClockMhz(name)) > 0)
-    return {mhz, _clockSource::nameClock};
-  if ((mhz = cpufreqMhz(cpu, "base_frequency")) > 0) return {mhz, _clockSource::baseFrequency};
+  // The clock in the name, read as the name analysis reads it.
+  float nameMhz = 0.0f;
+  if (clockAfterAt(_fixedString<250>().assign(name.c_str()), _nameClockUnit::gigahertzOnly, &nameMhz) &&
+      nameMhz >= 1.0f && nameMhz <= static_cast<float>(maxMhz))
+    return {static_cast<int>(nameMhz), _clockSource::nameClock};
+  if ((mhz = cpufreqMhz(cpu, "cpufreq/base_frequency")) > 0) return {mhz, _clockSource::baseFrequency};
 
   std::string flags;
   const _cpuinfoFile::_block* own = blockOf(file, cpu);
@@ -235,7 +213,7 @@ _ratedClock ratedClock(const _cpuinfoFile& file, int cpu, const std::string& nam
 }
 
 int currentMhz(const _cpuinfoFile& file, int cpu) {
-  const int mhz = cpufreqMhz(cpu, "scaling_cur_freq");
+  const int mhz = cpufreqMhz(cpu, "cpufreq/scaling_cur_freq");
   return mhz >= 0 ? mhz : cpuinfoMhz(file, cpu);
 }
 

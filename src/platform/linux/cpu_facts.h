@@ -45,10 +45,6 @@ struct _ratedClock {
 // the name the processor key answers.
 _ratedClock ratedClock(const _cpuinfoFile& file, int cpu, const std::string& name);
 
-// The clock in a name ("... @ 2.10GHz"), read as the name analysis reads it;
-// -1 without one.
-int nameClockMhz(const std::string& name);
-
 // The live clock in MHz, -1 when unknown: scaling_cur_freq, else "cpu MHz".
 int currentMhz(const _cpuinfoFile& file, int cpu);
 

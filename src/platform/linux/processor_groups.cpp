@@ -13,10 +13,6 @@ namespace linuxLayer {
 
 namespace {
 
-std::string cpuFile(int cpu, const char* name) {
-  return "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/" + name;
-}
-
 // physical_package_id may be -1 where the architecture does not know it.
 bool readPackageId(int cpu, long* id) {
   std::string text;

@@ -40,6 +40,10 @@ std::string rootedPath(const char* path) {
   return full;
 }
 
+std::string cpuFile(int cpu, const char* file) {
+  return "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/" + file;
+}
+
 unsigned long rootGeneration() {
   std::lock_guard<std::mutex> lock(rootMutex);
   return rootChanges;

@@ -20,6 +20,9 @@ constexpr size_t dmiCap = 16 * 1024 * 1024;
 // the current root.
 std::string rootedPath(const char* path);
 
+// "sys/devices/system/cpu/cpu<cpu>/<file>", the path of one CPU's sysfs file.
+std::string cpuFile(int cpu, const char* file);
+
 // Changes with every setSystemRoot call, so that what was read under the
 // old root is read again.
 unsigned long rootGeneration();

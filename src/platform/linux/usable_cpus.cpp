@@ -46,8 +46,7 @@ std::vector<int> readOnlineCpus() {
   listSystemDirectory("sys/devices/system/cpu", collectCpuDirectory, &found);
   for (const int cpu : found) {
     // cpu0 often has no "online" file: it cannot be taken offline.
-    const std::string path = "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/online";
-    if (readSystemFile(path.c_str(), smallFileCap, &text) == 0 && trimmed(text) == "0") continue;
+    if (readSystemFile(cpuFile(cpu, "online").c_str(), smallFileCap, &text) == 0 && trimmed(text) == "0") continue;
     cpus.push_back(cpu);
   }
   std::sort(cpus.begin(), cpus.end());
