@@ -22,8 +22,7 @@ std::string firmwareOutcome(const std::string& root) {
   std::memcpy(&header, buffer.data(), 8);
   EXPECT_TRUE(header.Used20CallingMethod == 0 && header.Length == dmi.size() && needed == dmi.size() + 8);
   EXPECT_TRUE(std::memcmp(buffer.data() + 8, dmi.data(), dmi.size()) == 0 && buffer[needed] == 0xEE);
-  return std::to_string(header.SMBIOSMajorVersion) + "." + std::to_string(header.SMBIOSMinorVersion) + "." +
-         std::to_string(header.DmiRevision);
+  return std::to_string(header.SMBIOSMajorVersion) + "." + std::to_string(header.SMBIOSMinorVersion);
 }
 
 TEST(Firmware, RecordedAndBrokenTables) {

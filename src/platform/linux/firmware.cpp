@@ -41,17 +41,17 @@ void countOnlineBlock(const char* name, void* context) {
 bool parseEntryPoint(const std::string& entryPoint, _smbiosVersion* version) {
   const auto byteAt = [&](size_t i) { return static_cast<BYTE>(entryPoint[i]); };
   if (entryPoint.size() >= 10 && entryPoint.compare(0, 5, "_SM3_") == 0) {
-    *version = {byteAt(7), byteAt(8), byteAt(9)};
+    *version = {byteAt(7), byteAt(8)};
     return true;
   }
   if (entryPoint.size() >= 8 && entryPoint.compare(0, 4, "_SM_") == 0) {
-    *version = {byteAt(6), byteAt(7), 0};
+    *version = {byteAt(6), byteAt(7)};
     return true;
   }
   if (entryPoint.size() >= 15 && entryPoint.compare(0, 5, "_DMI_") == 0) {
     // Legacy entry point: the version is one BCD byte.
     const BYTE bcd = byteAt(14);
-    *version = {static_cast<BYTE>(bcd >> 4), static_cast<BYTE>(bcd & 0x0F), 0};
+    *version = {static_cast<BYTE>(bcd >> 4), static_cast<BYTE>(bcd & 0x0F)};
     return true;
   }
   return false;
@@ -123,7 +123,6 @@ UINT GetSystemFirmwareTable(DWORD providerSignature, DWORD, LPVOID buffer, DWORD
   RawSMBIOSData header{};
   header.SMBIOSMajorVersion = version.major;
   header.SMBIOSMinorVersion = version.minor;
-  header.DmiRevision = version.docRevision;
   header.Length = static_cast<DWORD>(table.size());
   BYTE* out = static_cast<BYTE*>(buffer);
   std::memcpy(out, &header, offsetof(RawSMBIOSData, SMBIOSTableData));

@@ -11,7 +11,6 @@ namespace linuxLayer {
 struct _smbiosVersion {
   BYTE major;
   BYTE minor;
-  BYTE docRevision;
 };
 
 // The version an entry point announces: "_SM3_" (64-bit), "_SM_" (32-bit) or

@@ -18,8 +18,8 @@ constexpr DWORD processorPerformanceIndex = 1850;
 // strings, closed by an empty string (the wide call widens it).
 std::string counterNameTable();
 
-// The data block for a value name of object indexes ("1846", "238 1846",
-// "Global"); objects this layer does not know are left out.
+// The data block for a value name: the processor object for "1846", no
+// object for anything else.
 std::vector<BYTE> performanceDataBlock(const std::string& valueName);
 
 }  // namespace linuxLayer

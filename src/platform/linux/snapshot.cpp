@@ -35,10 +35,7 @@ std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> groupRecords(const _processorL
     const int stop = c + 1 < list.coreStarts.size() ? list.coreStarts[c + 1] : list.count();
     ULONG_PTR mask = 0;
     for (int logical = start; logical < stop; ++logical) mask |= ULONG_PTR{1} << (logical - first);
-    SYSTEM_LOGICAL_PROCESSOR_INFORMATION record = makeRecord(RelationProcessorCore, mask);
-    // As on Windows: flag 1 marks a core that runs several threads.
-    record.ProcessorCore.Flags = stop - start > 1 ? 1 : 0;
-    records.push_back(record);
+    records.push_back(makeRecord(RelationProcessorCore, mask));
   }
   std::vector<int> packages;
   std::vector<ULONG_PTR> masks;

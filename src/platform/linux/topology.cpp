@@ -98,7 +98,6 @@ BOOL GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationshi
   std::memset(buffer, 0, needed);
   buffer->Relationship = RelationGroup;
   buffer->Size = needed;
-  buffer->Group.MaximumGroupCount = static_cast<WORD>(groups);
   buffer->Group.ActiveGroupCount = static_cast<WORD>(groups);
   // GroupInfo is declared with one entry; the record holds `groups` of them.
   BYTE* info = reinterpret_cast<BYTE*>(buffer) + offsetof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX, Group) +
@@ -106,10 +105,7 @@ BOOL GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationshi
   for (int group = 0; group < groups; ++group) {
     PROCESSOR_GROUP_INFO entry;
     std::memset(&entry, 0, sizeof(entry));
-    const int count = list.groupSize(group);
-    entry.MaximumProcessorCount = static_cast<BYTE>(count);
-    entry.ActiveProcessorCount = static_cast<BYTE>(count);
-    entry.ActiveProcessorMask = count >= 64 ? ~KAFFINITY{0} : (KAFFINITY{1} << count) - 1;
+    entry.ActiveProcessorCount = static_cast<BYTE>(list.groupSize(group));
     std::memcpy(info + group * sizeof(entry), &entry, sizeof(entry));
   }
   *returnedLength = needed;
@@ -131,18 +127,11 @@ BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* groupAffinity,
   const auto snapshot = processorSnapshot();
   const _processorList& list = snapshot->list;
   std::vector<int> cpus;
-  if (groupAffinity == nullptr || !groupAffinityCpus(list, *groupAffinity, &cpus)) {
+  // The previous affinity is not answered: the program never asks for it.
+  if (groupAffinity == nullptr || previousGroupAffinity != nullptr ||
+      !groupAffinityCpus(list, *groupAffinity, &cpus)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
-  }
-
-  GROUP_AFFINITY previous;
-  std::memset(&previous, 0, sizeof(previous));
-  const std::vector<int> current = threadAffinity();
-  previous.Group = static_cast<WORD>(groupOfAffinity(list, current));
-  for (const int cpu : current) {
-    const int logical = list.logicalOf(cpu) - list.groupStart(previous.Group);
-    if (logical >= 0 && logical < list.groupSize(previous.Group)) previous.Mask |= KAFFINITY{1} << logical;
   }
 
   const size_t size = CPU_ALLOC_SIZE(maxCpuNumber + 1);
@@ -160,7 +149,6 @@ BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* groupAffinity,
     SetLastError(error == EINVAL ? ERROR_INVALID_PARAMETER : errorFromErrno(error));
     return FALSE;
   }
-  if (previousGroupAffinity != nullptr) *previousGroupAffinity = previous;
   return TRUE;
 }
 
