@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "platform/windows_api.h"
+#include "platform/system_calls.h"
 
 namespace ps {
 
@@ -13,12 +13,12 @@ int elapsedTicks(uint32_t startTick, uint32_t now) {
   return (int)((now - startTick) & 0x7FFFFFFFu);
 }
 
-void _tickTimer::start() { startTick = GetTickCount(); }
+void _tickTimer::start() { startTick = systemCalls.getTickCount(); }
 
-int _tickTimer::elapsedMs() const { return elapsedTicks((uint32_t)startTick, GetTickCount()); }
+int _tickTimer::elapsedMs() const { return elapsedTicks((uint32_t)startTick, systemCalls.getTickCount()); }
 
 int _tickTimer::lap() {
-  uint32_t now = GetTickCount();
+  uint32_t now = systemCalls.getTickCount();
   int elapsed = elapsedTicks((uint32_t)startTick, now);
   startTick = now;
   return elapsed;
@@ -66,7 +66,7 @@ _fixedString<50>& _wallClock::timeOfDayString(_fixedString<50>& out) const {
 }
 
 void sleepMs(int milliseconds) {
-  if (milliseconds > 0) Sleep((DWORD)milliseconds);
+  if (milliseconds > 0) systemCalls.sleep((DWORD)milliseconds);
 }
 
 }  // namespace ps

@@ -1,6 +1,6 @@
 #include "base/error_text.h"
 
-#include "platform/windows_api.h"
+#include "platform/system_calls.h"
 
 namespace ps {
 
@@ -8,13 +8,6 @@ namespace {
 
 const uint32_t languageNeutralDefault = 0x400;
 const int messageBufferSize = 500;
-
-uint32_t systemFormatMessage(uint32_t flags, const void* source, uint32_t code, uint32_t language,
-                             char* buffer, uint32_t size) {
-  return FormatMessageA(flags, source, code, language, buffer, size, nullptr);
-}
-
-_messageLookup messageLookup = systemFormatMessage;
 
 struct _exceptionText {
   uint32_t code;
@@ -84,8 +77,6 @@ int clampedCount(uint32_t n) { return n < (uint32_t)messageBufferSize ? (int)n :
 
 }  // namespace
 
-void setMessageLookup(_messageLookup lookup) { messageLookup = lookup ? lookup : systemFormatMessage; }
-
 _fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code) {
   out.clear();
   for (const _exceptionText& entry : exceptionTexts) {
@@ -95,7 +86,7 @@ _fixedString<500>& exceptionCodeText(_fixedString<500>& out, uint32_t code) {
     }
   }
   _fixedString<500> scratch;
-  uint32_t n = messageLookup(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+  uint32_t n = systemCalls.formatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                              (const void*)GetModuleHandleA("ntdll.dll"), code, languageNeutralDefault,
                              scratch.text, messageBufferSize);
   if (n > 0) {
@@ -125,8 +116,8 @@ _fixedString<250>& systemErrorText(_fixedString<250>& out, uint32_t code) {
     _fixedString<500> message;
     int n = withoutLineEnd(
         message.text,
-        clampedCount(messageLookup(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, languageNeutralDefault,
-                                   message.text, messageBufferSize)));
+        clampedCount(systemCalls.formatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, languageNeutralDefault,
+                                                message.text, messageBufferSize)));
     if (n > 0) {
       message.setLength((int16_t)n);
       // Formatted whole in the larger scratch, then cut to this capacity.

@@ -20,10 +20,4 @@ void appendSystemErrorText(_fixedString<N>& out, uint32_t code) {
   out.append(systemErrorText(message, code));
 }
 
-// Test seam: the message lookup both functions call, with FormatMessageA's
-// arguments and result. Null restores FormatMessageA.
-typedef uint32_t (*_messageLookup)(uint32_t flags, const void* source, uint32_t code, uint32_t language,
-                                   char* buffer, uint32_t size);
-void setMessageLookup(_messageLookup lookup);
-
 }  // namespace ps

@@ -51,6 +51,10 @@ double trigStepDouble(double p, double q);
 float sqrtLinkSingle(float v);
 double sqrtLinkDouble(double v);
 
+// One step of AF on a, b and the running sum, in single precision with one
+// part in double: odd steps lower b by 2, even ones lift it by 1.990021.
+void floatStepSingle(float& a, float& b, float& sum, bool odd);
+
 // P counts the primes up to primeLimit; S fills its block sqrtFills times.
 // Neither number shows in a checksum, only in the time a pass takes.
 constexpr int primeLimit = 15000;
@@ -58,16 +62,16 @@ constexpr int sqrtFills = 8000;
 // Primes from 1 to limit by trial division without a square-root bound.
 int countPrimes(int limit);
 
-// The sub-tests, each returning its checksum; the first four in their own
-// precision, printed truncated to int.
+// The sub-tests, each returning its checksum; the floating-point ones in
+// their own precision, printed truncated to int.
 float trigSingleTest();  // Ft
 float sqrtSingleTest();  // Fs
 double trigDoubleTest(); // Dt
 double sqrtDoubleTest(); // Ds
 int int64Test();         // A64
 int int32Test();         // A32
-int floatSingleTest();   // AF
-int floatDoubleTest();   // AD
+float floatSingleTest(); // AF
+double floatDoubleTest();// AD
 int primeTest();         // P
 
 // M: copies and fills the worker's buffers memPasses times. 0 without work

@@ -86,7 +86,7 @@ void _psTestSingle::run() {
     SetThreadGroupAffinity(thread, &affinity, nullptr);
     if (thread) CloseHandle(thread);
   }
-  Sleep(startPauseMs);
+  sleepMs(startPauseMs);
 
   done.store(false, std::memory_order_release);
   progress.store(0.0f, std::memory_order_release);

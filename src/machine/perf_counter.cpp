@@ -4,11 +4,9 @@
 #include <cstring>
 
 #include "base/error_text.h"
+#include "platform/system_calls.h"
 
 namespace ps {
-
-registryQueryWFunction perfQueryValueW = RegQueryValueExW;
-registryQueryAFunction perfQueryValueA = RegQueryValueExA;
 
 const char* const perfDataMalformedText = "getCorePercentage: Performance data is malformed";
 
@@ -62,11 +60,11 @@ bool _perfDataRequest::reserve(int32_t count) {
 bool readCounterNames(_byteBuffer& table) {
   const LPCWSTR valueName = reinterpret_cast<LPCWSTR>(u"Counter");
   DWORD size = 0;
-  if (perfQueryValueW(HKEY_PERFORMANCE_TEXT, valueName, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+  if (systemCalls.regQueryValueExW(HKEY_PERFORMANCE_TEXT, valueName, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
     return false;
   if (!table.reserve(size, true)) return false;
   size = (DWORD)table.capacity;
-  if (perfQueryValueW(HKEY_PERFORMANCE_TEXT, valueName, nullptr, nullptr, table.block, &size) != ERROR_SUCCESS)
+  if (systemCalls.regQueryValueExW(HKEY_PERFORMANCE_TEXT, valueName, nullptr, nullptr, table.block, &size) != ERROR_SUCCESS)
     return false;
   table.setReadableLength((uint32_t)table.capacity);
   table.rewind();
@@ -118,7 +116,7 @@ bool queryPerfObject(_perfDataRequest& request, int objectIndex, _fixedString<50
   char valueName[16];
   formatBounded(valueName, (int)sizeof(valueName), "%d", objectIndex);
   DWORD size = (DWORD)buffer.capacity;
-  LSTATUS result = perfQueryValueA(HKEY_PERFORMANCE_DATA, valueName, nullptr, nullptr, buffer.block, &size);
+  LSTATUS result = systemCalls.regQueryValueExA(HKEY_PERFORMANCE_DATA, valueName, nullptr, nullptr, buffer.block, &size);
   if (result == (LSTATUS)ERROR_SUCCESS) {
     buffer.setReadableLength(size);
     buffer.rewind();

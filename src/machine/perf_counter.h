@@ -54,13 +54,6 @@ struct _perfDataRequest {
 constexpr int32_t perfDataElements = 3000;
 constexpr int32_t perfDataElementBytes = 88;
 
-// Test seam: the two registry queries of this file go through these
-// (RegQueryValueExW and RegQueryValueExA by default).
-typedef LSTATUS (*registryQueryWFunction)(HKEY, LPCWSTR, DWORD*, DWORD*, BYTE*, DWORD*);
-typedef LSTATUS (*registryQueryAFunction)(HKEY, const char*, DWORD*, DWORD*, BYTE*, DWORD*);
-extern registryQueryWFunction perfQueryValueW;
-extern registryQueryAFunction perfQueryValueA;
-
 // The English counter-name table ("Counter" of HKEY_PERFORMANCE_TEXT).
 bool readCounterNames(_byteBuffer& table);
 // One index/name pair at the cursor; false at the end of the table.

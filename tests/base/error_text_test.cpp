@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "base/system_text.h"
-#include "platform/windows_api.h"
+#include "platform/system_calls.h"
 
 namespace ps {
 namespace {
@@ -34,18 +34,20 @@ TEST(ErrorText, SystemMessagesOfThisPlatform) {
 const char* fakeSystemMessage;
 const char* fakeModuleMessage;
 
-uint32_t fakeLookup(uint32_t flags, const void* source, uint32_t, uint32_t, char* buffer, uint32_t size) {
+DWORD fakeLookup(DWORD flags, LPCVOID source, DWORD, DWORD, char* buffer, DWORD size) {
   bool fromSystem = flags == FORMAT_MESSAGE_FROM_SYSTEM && !source && size == 500;
   bool fromNtdll = flags == (FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS) &&
                    source == (const void*)GetModuleHandleA("ntdll.dll") && size == 500;
   const char* text = fromSystem ? fakeSystemMessage : fromNtdll ? fakeModuleMessage : nullptr;
   if (!text) return 0;
   snprintf(buffer, size, "%s", text);
-  return (uint32_t)strlen(buffer);
+  return (DWORD)strlen(buffer);
 }
 
 TEST(ErrorText, OneLineFromSystemThenNtdllCutAt250) {
-  setMessageLookup(fakeLookup);
+  _systemCalls calls = realSystemCalls;
+  calls.formatMessageA = fakeLookup;
+  const _replacedSystemCalls replaced(calls);
   // Inner line breaks become blanks; only LF then CR at the very end are dropped.
   const char* cases[][2] = {{"A.\r\nB.\r\n", "Error 7: A.  B.."}, {"A.\n\r", "Error 7: A. ."}};
   for (auto& c : cases) {
@@ -62,7 +64,6 @@ TEST(ErrorText, OneLineFromSystemThenNtdllCutAt250) {
   std::string message(240, 'm'), withLineEnd = message + "\r\n";
   fakeSystemMessage = withLineEnd.c_str();
   EXPECT_EQ(("Error -2147483647: " + message).substr(0, 250), systemText(0x80000001));
-  setMessageLookup(nullptr);
 }
 
 TEST(PlatformMessages, LastErrorIsPerThread) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/maths_calls.h"
+#include "bench/tick_clock.h"
 
 extern "C" {
 #define PS_COUNTED(name, counter)                        \
@@ -36,7 +37,8 @@ namespace {
 
 // Each sub-test's checksum and its calls of the double-precision maths library: the calls are the work,
 // and no merged sin and cos, x*x for pow(x, 2), single-precision call nor other iteration count changes a
-// printed checksum. Ft, Fs, Dt and Ds are checked before truncation, up to the library's last-bit rounding.
+// printed checksum. The floating-point ones are checked before truncation, Ft and Dt up to the library's last-bit
+// rounding.
 TEST(KernelTest, SubTestChecksumsAndMathsCalls) {
   float scalarS = 0.0f;  // the four-wide fill must keep lane order and per-lane rounding
   for (int k = 1; k <= 20; ++k) scalarS = scalarS + sqrtf((float)k) / (float)k;
@@ -47,8 +49,8 @@ TEST(KernelTest, SubTestChecksumsAndMathsCalls) {
       {"Ds", sqrtDoubleTest, 0x1.6d00000000001p+10, 0, {0, 0, 0, 900000}},
       {"A64", int64Test, 12000000, 0, {}},
       {"A32", int32Test, 12000000, 0, {}},
-      {"AF", floatSingleTest, 15000000, 0, {}},
-      {"AD", floatDoubleTest, 15000000, 0, {}},
+      {"AF", floatSingleTest, 0x1.c9c38p+23, 0, {}},
+      {"AD", floatDoubleTest, 0x1.c9c38002d0d8ep+23, 0, {}},
       {"P", primeTest, 1754, 0, {}},
       {"S", sqrtTest, scalarS, 0, {}},
   };
@@ -91,6 +93,40 @@ TEST(KernelTest, FirstStepsKeepTheirPrecision) {
   EXPECT_EQ(sqrtLinkSingle(113.0f), 0x1.c40002p+6f);
   EXPECT_EQ(sqrtLinkDouble(113.0), 0x1.c400000000001p+6);
   EXPECT_EQ(sqrtLinkSingle(33.0f), 33.0f);
+}
+
+// AF's steps as worked out by hand, and one from a state where b is small enough to keep every digit of the
+// lift that even steps add.
+TEST(KernelTest, FloatStepsRoundAsStated) {
+  const struct { float a, b, sum; bool odd; float a2, b2, sum2; } cases[] = {
+      {200.0f, 300.0f, 0.0f, true, 200.0f, 0x1.2c00dap+8f, 0x1.3f5c28p+2f},  // d = 301, sum 4.99, b 300.0033
+      {200.0f, 0x1.2c00dap+8f, 0.0f, false, 200.0f, 300.0f, 0x1.40a462p+2f},   // back to 300
+      {200.0f, 2.0f, 0.0f, false, 200.0f, 0x1.fe4c78p+0f, 0x1.03d70ap+1f},  // d = 1: b = 1/300 + 1.990021
+  };
+  for (const auto& c : cases) {
+    float a = c.a, b = c.b, sum = c.sum;
+    floatStepSingle(a, b, sum, c.odd);
+    EXPECT_EQ(a, c.a2);
+    EXPECT_EQ(b, c.b2);
+    EXPECT_EQ(sum, c.sum2);
+  }
+}
+
+// M's place follows the worker's index: the pass reads the clock at its start and after each sub-test, and
+// from M on buffer1 holds the fill 0x01.
+const unsigned char* watched;
+std::string filled;
+DWORD watchingTick() {
+  filled += watched[0] == 1 ? '1' : '0';
+  return 0;
+}
+
+TEST(KernelTest, PassRunsMemoryStepWhereTheIndexPutsIt) {
+  const _replacedSystemCalls clock(tickClock(watchingTick));
+  std::vector<unsigned char> b1(64, 0), b2(64, 0);
+  watched = b1.data();
+  psKernel(_kernelInput{b1.data(), b2.data(), 64, 1, 7, false}, 1, 1);
+  EXPECT_EQ(filled, "000000001111");  // start, Ft, Fs, Dt, Ds, A64, A32, AF, then M
 }
 
 TEST(KernelTest, PrintRule) {

@@ -3,14 +3,45 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 
+#include "bench/tick_clock.h"
 #include "recorded_machine.h"
 
 namespace ps {
 namespace {
 
 using testSupport::count;
+
+// The runner on the tests' clock, in lock-step: each of the main thread's polls (its 500 ms sleeps) lets the
+// worker take twelve clock readings, a pass's worth, and returns once it has, or once the worker has ended;
+// so what each poll sees is fixed.
+std::thread::id mainThread;
+std::atomic<int> readingsLeft{0};
+std::atomic<bool> workerEnded{false};
+
+struct _endMark {
+  ~_endMark() { workerEnded = true; }
+};
+
+DWORD lockStepTick() {
+  if (std::this_thread::get_id() != mainThread) {
+    static thread_local _endMark mark;
+    (void)mark;
+    while (readingsLeft.load() == 0) std::this_thread::yield();
+    --readingsLeft;
+  }
+  return nextTick();
+}
+
+void lockStepSleep(DWORD milliseconds) {
+  sleepTicks(milliseconds);
+  if (milliseconds != 500 || std::this_thread::get_id() != mainThread) return;
+  readingsLeft = 12;
+  while (readingsLeft.load() > 0 && !workerEnded.load()) std::this_thread::yield();
+}
 
 TEST(Runner, SumsInDoubleRoundingToFloatWithA2PsFloor) {
   const double scores[] = {0.5, 1.0, 100.25, 200.5, 16777216.0, 1.0, 1.0};
@@ -29,6 +60,7 @@ TEST(Runner, SingleCoreScoreIsScaledToTheMachine) {
 }
 
 TEST(Runner, NoWorkersGiveTheFloorAndStillTheReport) {
+  const _replacedSystemCalls clock(tickClock());
   _psTest test;
   test.info->coreCount = 0;
   EXPECT_EQ(test.psTest(0, false), 2.0f);
@@ -38,23 +70,26 @@ TEST(Runner, NoWorkersGiveTheFloorAndStillTheReport) {
   EXPECT_NE(log.find("=totalSpeed 2.000 PS (Average per core: 2.000 PS)\n"), std::string::npos);
 }
 
-// A verbose speed test on a recorded machine of 8 logical processors with
-// hyperthreading: the report printed live once and kept out of the log, and
-// the score, exact on the tests' clock (7 passes of 52 ms), scaled by 8 x 0.6.
+// A verbose speed test on a recorded machine of 8 logical processors with hyperthreading: the report printed
+// live once, when worker 0 is past half-way (after its fourth pass, the third printed one), and kept out of the
+// log; the score, exact on the tests' clock (7 passes of 12 readings), scaled by 8 x 0.6.
 TEST(Runner, VerboseSpeedTestPrintsLiveLines) {
   const testSupport::_scopedRoot root(testSupport::machineRoot("intel-i7-1165G7-tigerlake"));
+  const _replacedSystemCalls clock(tickClock(lockStepTick, lockStepSleep));
+  mainThread = std::this_thread::get_id();
   QString message;
   testing::internal::CaptureStdout();
   const float score = psTestSingleCore(message, true, true, true);
   const std::string out = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(count(out, "\npsTest: Calling cpuInfo\n"), 1u) << out;
+  EXPECT_EQ(count(out.substr(0, out.find("\npsTest: Calling cpuInfo\n")), "t0:Ft"), 3u) << out;
   EXPECT_EQ(count(out, "NOTE: Tessel reads the information"), 1u) << out;
   EXPECT_NE(out.find("CPU Core Count:      8\n"), std::string::npos) << out;
-  const std::string tail = "\npsTest: all Threads done\npsTest: adding thread 0: 583.288\n"
-                           "psTest: totalSpeed 583.288 PS   (Average per core:  583.288 PS)\npsTest: PS_Result: 2799.785\n";
+  const std::string tail = "\npsTest: all Threads done\npsTest: adding thread 0: 356.835\n"
+                           "psTest: totalSpeed 356.835 PS   (Average per core:  356.835 PS)\npsTest: PS_Result: 1712.809\n";
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), tail.size())), tail) << out;
-  EXPECT_FLOAT_EQ(score, 2799.785f);
+  EXPECT_FLOAT_EQ(score, 1712.809f);
   EXPECT_EQ(message.toStdString().find("NOTE: Tessel"), std::string::npos);
 }
 

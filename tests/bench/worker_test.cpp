@@ -6,22 +6,7 @@
 #include <tuple>
 
 #include "bench/maths_calls.h"
-#include "platform/windows_api.h"
-
-// The bench tests are linked with --wrap for the tick count and Sleep: each
-// thread's clock moves by 1 ms per reading and by the slept time, so every
-// time the code computes is exact on any machine under any load.
-namespace {
-thread_local uint32_t fakeTicks = 0;
-}
-extern "C" {
-void __real__ZN2ps5SleepEj(ps::DWORD);
-ps::DWORD __wrap__ZN2ps12GetTickCountEv() { return ++fakeTicks; }
-void __wrap__ZN2ps5SleepEj(ps::DWORD milliseconds) {
-  fakeTicks += milliseconds;
-  __real__ZN2ps5SleepEj(milliseconds);
-}
-}
+#include "bench/tick_clock.h"
 
 namespace ps {
 namespace {
@@ -50,6 +35,7 @@ TEST(WorkerTest, KernelReadsTheWorkersBuffersAndSettings) {
 
 // Two short workers side by side: worker 0 prints its lines, worker 1 does not.
 TEST(WorkerTest, ShortRunsScoreAndFinish) {
+  const _replacedSystemCalls clock(tickClock());
   int index0 = 0, index1 = 1;
   _psTestSingle first(index0), second(index1);
   first.loops = 3;   // one muted preheat pass, then three printed passes
@@ -67,8 +53,8 @@ TEST(WorkerTest, ShortRunsScoreAndFinish) {
   // Five passes in all, each with the 2,100,000 sin calls of Ft and Dt.
   EXPECT_EQ((mathsCallsSoFar() - before)[0], 5 * 2100000L);
   // The timer brackets the timed passes only, not the pause or the preheat:
-  // a pass reads the clock once, and once more per printed line.
-  const struct { _psTestSingle* worker; int64_t timeMs; } timed[] = {{&first, 3 * 12 + 1}, {&second, 1 + 1}};
+  // a pass reads the clock at its start and at each sub-test's end.
+  const struct { _psTestSingle* worker; int64_t timeMs; } timed[] = {{&first, 3 * 12 + 1}, {&second, 12 + 1}};
   for (const auto& t : timed) {
     ASSERT_TRUE(t.worker->done.load(std::memory_order_acquire));
     EXPECT_EQ(t.worker->progress.load(std::memory_order_acquire), 1.0f);

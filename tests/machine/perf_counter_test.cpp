@@ -1,5 +1,7 @@
 #include "machine/perf_counter.h"
 
+#include "platform/system_calls.h"
+
 #include "recorded_machine.h"
 
 namespace ps {
@@ -79,13 +81,10 @@ LSTATUS fakeQueryA(HKEY, const char*, DWORD*, DWORD*, BYTE* data, DWORD* size) {
 class PerfCounter : public ::testing::Test {
  protected:
   void SetUp() override {
-    perfQueryValueW = fakeQueryW;
-    perfQueryValueA = fakeQueryA;
     fakeTable = utf16({"1848", "Processor Information", "1850", "Processor Frequency", "1860",
                        "% Processor Performance", "1852", "Processor Frequency", "1234567890123", "Long", "5", "Cut"});
     fakeTable.resize(fakeTable.size() - 4);  // the last name loses its end
   }
-  void TearDown() override { perfQueryValueW = RegQueryValueExW; perfQueryValueA = RegQueryValueExA; }
   size_t countOf(uint32_t value) const { return std::count(frequency, frequency + maxRecordedProcessors, value); }
   void reset() {
     info->errorText.clear();
@@ -106,6 +105,8 @@ class PerfCounter : public ::testing::Test {
                            info->errorText);
   }
 
+  const _replacedSystemCalls replaced{{realSystemCalls.getTickCount, realSystemCalls.sleep, fakeQueryW, fakeQueryA,
+                                       realSystemCalls.formatMessageA}};
   const std::unique_ptr<_cpuInfo> info{newCpuInfo()};
   uint32_t frequency[maxRecordedProcessors];
 };
