@@ -4,14 +4,25 @@
 
 namespace ps {
 
-const _runners benchRunners = {psTestAll, psTestSingleCore};
+namespace {
 
-float runChosenTest(const _testChoice& choice, QString& message, const _runners& runners) {
-  if (choice.runner == _runner::all) return runners.all(message, choice.verbose);
+constexpr int mostRuns = 10;  // Single10
+
+}  // namespace
+
+float runChosenTest(const _testChoice& choice, QString& message) {
+  if (choice.runner == _runner::all) return psTestAll(message, choice.verbose);
+  float scores[mostRuns];
+  int runs = 0;
+  while (runs < choice.runs && runs < mostRuns)
+    scores[runs++] = psTestSingleCore(message, choice.verbose, choice.speedTest, choice.singleThread);
+  return meanOfRuns(scores, runs);
+}
+
+float meanOfRuns(const float* scores, int runs) {
   float sum = 0.0f;
-  for (int run = 0; run < choice.runs; ++run)
-    sum += runners.singleCore(message, choice.verbose, choice.speedTest, choice.singleThread);
-  return choice.runs > 1 ? sum / (float)choice.runs : sum;
+  for (int run = 0; run < runs; ++run) sum += scores[run];
+  return runs > 1 ? sum / (float)runs : sum;
 }
 
 }  // namespace ps
