@@ -190,40 +190,33 @@ int int32Test() {
   return sum;
 }
 
-void floatStepSingle(float& a, float& b, float& sum, bool odd) {
-  float s = a + b;
-  float c = b + s;
-  float d = c - (odd ? s + (-1.0f) : s + 1.0f);
-  sum = sum + (((c - d) - d) / 100.0f + d / 100.0f);
-  float e = d * d;
-  a = ((d * 200.0f) * d) / e;
-  b = (float)((double)e / ((double)a * 2.25) / (double)a * 300.0) + (odd ? -2.0f : 1.990021f);
+// AF and AD: the same recurrence at two scales. In AF the part of b before
+// the lift is computed in double and rounded to single.
+template <class T>
+void floatStep(T& a, T& b, T& sum, bool odd, T scale, T lift) {
+  T s = a + b;
+  T c = b + s;
+  T d = c - (odd ? s + (T)(-1.0) : s + (T)1.0);
+  sum = sum + (((c - d) - d) / scale + d / scale);
+  T e = d * d;
+  a = ((d * (2 * scale)) * d) / e;
+  b = (T)((double)e / ((double)a * 2.25) / (double)a * (double)(3 * scale)) + (odd ? (T)(-2.0) : lift);
 }
 
-PS_INLINE_CALLEES float floatSingleTest() {
-  float a = 200.0f;
-  float b = 300.0f;
-  float sum = 0.0f;
-  for (int k = 1; k <= 3000000; ++k) floatStepSingle(a, b, sum, (k & 1) != 0);
+void floatStepSingle(float& a, float& b, float& sum, bool odd) { floatStep(a, b, sum, odd, 100.0f, 1.990021f); }
+void floatStepDouble(double& a, double& b, double& sum, bool odd) {
+  floatStep(a, b, sum, odd, 10000.0, 1.999900002229);
+}
+
+template <class T, void (*step)(T&, T&, T&, bool)>
+T floatRecurrenceTest(T a, T b) {
+  T sum = 0;
+  for (int k = 1; k <= 3000000; ++k) step(a, b, sum, (k & 1) != 0);
   return sum;
 }
 
-double floatDoubleTest() {
-  double a = 20000.0;
-  double b = 30000.0;
-  double sum = 0.0;
-  for (int k = 1; k <= 3000000; ++k) {
-    bool odd = (k & 1) != 0;
-    double s = a + b;
-    double c = b + s;
-    double d = c - (odd ? s + (-1.0) : s + 1.0);
-    sum = sum + (((c - d) - d) / 10000.0 + d / 10000.0);
-    double e = d * d;
-    a = ((d * 20000.0) * d) / e;
-    b = e / (a * 2.25) / a * 30000.0 + (odd ? -2.0 : 1.999900002229);
-  }
-  return sum;
-}
+PS_INLINE_CALLEES float floatSingleTest() { return floatRecurrenceTest<float, floatStepSingle>(200.0f, 300.0f); }
+PS_INLINE_CALLEES double floatDoubleTest() { return floatRecurrenceTest<double, floatStepDouble>(20000.0, 30000.0); }
 
 int primeTest() { return countPrimes(primeLimit); }
 

@@ -52,8 +52,10 @@ float sqrtLinkSingle(float v);
 double sqrtLinkDouble(double v);
 
 // One step of AF on a, b and the running sum, in single precision with one
-// part in double: odd steps lower b by 2, even ones lift it by 1.990021.
+// part in double: odd steps lower b by 2, even ones lift it by 1.990021. AD
+// is the same in double at a hundred times the scale.
 void floatStepSingle(float& a, float& b, float& sum, bool odd);
+void floatStepDouble(double& a, double& b, double& sum, bool odd);
 
 // P counts the primes up to primeLimit; S fills its block sqrtFills times.
 // Neither number shows in a checksum, only in the time a pass takes.
