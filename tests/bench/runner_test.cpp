@@ -15,21 +15,19 @@ namespace {
 
 using testSupport::count;
 
-// The runner on the tests' clock, in lock-step: each of the main thread's polls (its 500 ms sleeps) lets the
-// worker take twelve clock readings, a pass's worth, and returns once it has, or once the worker has ended;
-// so what each poll sees is fixed.
+// The runner on the tests' clock in lock-step: each poll of the main thread (its 500 ms sleeps) lets the worker
+// take twelve clock readings, a pass's worth, and returns once it has or has ended, so each poll sees a set pass.
 std::thread::id mainThread;
 std::atomic<int> readingsLeft{0};
 std::atomic<bool> workerEnded{false};
-
 struct _endMark {
   ~_endMark() { workerEnded = true; }
 };
 
 DWORD lockStepTick() {
+  static thread_local _endMark mark;  // ends with the thread
+  (void)mark;
   if (std::this_thread::get_id() != mainThread) {
-    static thread_local _endMark mark;
-    (void)mark;
     while (readingsLeft.load() == 0) std::this_thread::yield();
     --readingsLeft;
   }
@@ -38,9 +36,8 @@ DWORD lockStepTick() {
 
 void lockStepSleep(DWORD milliseconds) {
   sleepTicks(milliseconds);
-  if (milliseconds != 500 || std::this_thread::get_id() != mainThread) return;
-  readingsLeft = 12;
-  while (readingsLeft.load() > 0 && !workerEnded.load()) std::this_thread::yield();
+  if (milliseconds == 500 && std::this_thread::get_id() == mainThread)
+    for (readingsLeft = 12; readingsLeft.load() > 0 && !workerEnded.load();) std::this_thread::yield();
 }
 
 TEST(Runner, SumsInDoubleRoundingToFloatWithA2PsFloor) {
