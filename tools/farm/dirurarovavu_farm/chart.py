@@ -4,7 +4,7 @@ per node (or, for many nodes, the distribution with the odd nodes named)."""
 import html
 import math
 
-from .table import COLUMNS, flags, printable
+from .table import COLUMNS, flags, mixed_systems, printable
 
 BARS_MAX = 40        # nodes of one model and test drawn one bar each; more get a histogram
 BINS = 40
@@ -130,7 +130,7 @@ def named(rows):
 
 def render_html(table):
     rows = table["rows"]
-    groups, mixed = {}, len({r["os"] for r in rows}) > 1
+    groups, mixed = {}, mixed_systems(rows)
     for r in rows:  # the groups whose medians the table compares with
         groups.setdefault((r["processor"], r["test"] or "?", r["os"] if mixed else None), []).append(r)
     top = max([r["score"] for r in rows if r["score"] is not None] + [1e-9])

@@ -61,8 +61,8 @@ def new_record(host, parsed, exit_code, start_time, version, min_score=None, tie
     """parsed: the last run's fields; scores: every run's node score (--repeat); start_source: where
     start_time comes from ("run", or for a saved output "given" or "file")."""
     record = {"schema": SCHEMA, "schema_version": SCHEMA_VERSION, "host": host, "start_time": start_time,
-              "start_time_source": start_source if start_time else None, "version": version, "exit_code": exit_code, "status": "failed" if failure else "ok",
-              "failure": failure}
+              "start_time_source": start_source if start_time else None, "version": version,
+              "exit_code": exit_code, "status": "failed" if failure else "ok", "failure": failure}
     for key in RUN_FIELDS:
         record[key] = (parsed or {}).get(key, [] if key in LISTS else None)
     record["scores"] = [s for s in (scores if scores is not None else [node_score(parsed)]) if s is not None]

@@ -75,6 +75,11 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
             "made": now.astimezone().isoformat(timespec="seconds"), "rows": rows}
 
 
+def mixed_systems(rows):
+    """Whether the scored nodes run more than one operating system: only then does it tell them apart."""
+    return len({r["os"] for r in rows if r["status"] == "ok"}) > 1
+
+
 def counts(row):
     """The words of --fail-on that this row answers to."""
     return {"failed": row["status"] != "ok", "below": row["below_min_score"], "slow": row["slow"],
@@ -136,7 +141,7 @@ def render_text(table):
     never split, so that grep finds them."""
     rows, titles = table["rows"], [title for title, _, _, _ in COLUMNS]
     cells = [[printable(cell(r)) for _, cell, _, _ in COLUMNS] for r in rows]
-    mixed = len({r["os"] for r in rows}) > 1  # the OS only tells nodes apart when they differ in it
+    mixed = mixed_systems(rows)
     shown = [i for i, title in enumerate(titles) if (title not in ("SPREAD", "TIER") or any(c[i] for c in cells))
              and (title != "OS" or mixed)]
     natural = {i: max([len(titles[i])] + [len(c[i]) for c in cells]) for i in shown}

@@ -11,10 +11,11 @@ LONG = "render-node-with-a-very-long-name-rack-17-slot-04.example.org"
 
 def farm():
     """Model M runs SingleSpeed on six nodes: c is slow; d is as far below but its own runs spread
-    wider; Model N runs two tests, never compared with each other; i failed."""
+    wider; Model N runs two tests, never compared with each other; i failed (no output, so no system)."""
     return [node("a", 100.0), node("b", 95.3), node("e", 93.1), node(LONG, 96.4), node("c", 80.1),
             node("d", None, scores=[55.0, 75.0, 95.0]), node("f", 50.0, "Model N", "All"),
-            node("g", 40.2, "Model N"), node("i", None, failure="DirUrarovavu ended with exit code 3")]
+            node("g", 40.2, "Model N"),
+            dict(node("i", None, failure="DirUrarovavu ended with exit code 3"), os_family=None)]
 
 
 def wide():
@@ -102,7 +103,8 @@ class Collect(Case):
             self.assertIn("skipped %s: %s" % (self.path(name), reason), err)
         json.loads(cli("collect", self.folder.name, "--json")[1], parse_constant=self.fail)  # strict JSON
         missing = self.path("missing", "farm.html")
-        self.assertFailsCleanly(cli("collect", self.folder.name, "--html", missing), "cannot write %s: No such" % missing)
+        self.assertFailsCleanly(cli("collect", self.folder.name, "--html", missing),
+                                "cannot write %s: No such" % missing)
         os.mkdir(self.path("empty"))
         self.assertFailsCleanly(cli("collect", self.path("empty")), "holds no readable records")
         self.assertFailsCleanly(cli("collect", self.path("none")), "is not a folder")
