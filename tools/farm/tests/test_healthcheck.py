@@ -3,6 +3,7 @@ program (it parses a saved output, the record then edited) and for scontrol (it 
 
 import json
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -79,3 +80,11 @@ class HealthCheck(Case):
                     self.assertIn(message, err)
                     self.assertNotIn("Traceback", err)
 
+    def test_the_example_settings(self):
+        """The example file's lines, uncommented, are taken as they stand (its programs replaced)."""
+        with open(os.path.join(os.path.dirname(SOURCE), "healthcheck.conf")) as stream:
+            lines = [line[1:] for line in stream.read().splitlines() if re.match(r"#[A-Z_]+=", line)
+                     and not line.startswith(("#FARM=", "#SCONTROL=", "#OUT="))]
+        self.assertEqual((0, ["-o show node n1", "update nodename=n1 state=drain reason=PS 16.757 below 150",
+                              "update nodename=n1 availablefeatures=C activefeatures=C"]),
+                         self.check(lines, "singlespeed.out", None, "State=IDLE AvailableFeatures=(null) Reason=")[:2])
