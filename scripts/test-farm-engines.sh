@@ -179,7 +179,17 @@ scontrol update nodename=node1 state=drain reason=maintenance availablefeatures=
 health node1 FARM="$work/replay/dirurarovavu-farm" MIN_SCORE=1 TIERS=A:1e9,C:0
 [ "$(sinfo -R -h -n node1 -o %E)" = maintenance ] && [ "$(features node1)" = gpu,C ] ||
   fail "node1: $(sinfo -R -h -n node1 -o %E), features $(features node1)"
+# A failure on it is appended to that reason, and taken off again when the node passes.
+health node1 FARM="$work/broken/dirurarovavu-farm" MIN_SCORE=1
+[ "$(sinfo -R -h -n node1 -o %E)" = "maintenance; PS benchmark failed" ] || fail "node1: $(sinfo -R -h -n node1 -o %E)"
+health node1 FARM="$work/replay/dirurarovavu-farm" MIN_SCORE=1
+[ "$(sinfo -R -h -n node1 -o %E)" = maintenance ] || fail "node1: $(sinfo -R -h -n node1 -o %E)"
 scontrol update nodename=node1 state=resume
+# A typo in the settings drains nothing: the check says why and exits with 2.
+status=0
+health node2 FARM="$work/replay/dirurarovavu-farm" "MIN_SCORE=15O  # the bar" 2>"$work/refused" || status=$?
+[ $status -eq 2 ] && grep -q 'MIN_SCORE=15O: not a number' "$work/refused" && [ "$(state node2)" = idle ] ||
+  fail "node2 with MIN_SCORE=15O: exit code $status, $(state node2), $(cat "$work/refused")"
 wait_state node1 idle
 
 # A benchmark that fails on node2 drains node2 alone, and its record says so.

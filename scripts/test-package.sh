@@ -3,7 +3,8 @@
 # checks it with lintian, unpacks it into a temporary root and runs the installed
 # benchmark from there; then, as root, installs it and runs the README's playbook
 # command against this machine under three inventory names, one of them failing,
-# beside a record left from an earlier run, and checks the farm table.
+# beside a record left from an earlier run, and checks the farm table; then once more with every
+# host failing or unreachable.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-test}
@@ -27,6 +28,11 @@ grep -q '^Usage: $' <<<"$usage" || { echo "the installed benchmark printed no us
 "$root/usr/bin/dirurarovavu-farm" --version | grep -qx "dirurarovavu-farm $version"
 "$root/usr/bin/dirurarovavu-farm" parse tools/farm/tests/data/singlespeed.out >/dev/null
 for page in "$root"/usr/share/man/man1/*.1.gz; do gzip -t "$page"; done
+# The health check finds the farm modules where the package puts them, and refuses a typo.
+printf 'FARM=%s\nSCONTROL=/bin/true\nMIN_SCORE=15O  # the bar\n' "$root/usr/bin/dirurarovavu-farm" >"$work/healthcheck.conf"
+refused=$(PS_HEALTHCHECK_CONF=$work/healthcheck.conf "$root/usr/share/dirurarovavu/slurm/healthcheck" 2>&1) &&
+  { echo "the installed health check accepted MIN_SCORE=15O"; exit 1; }
+grep -q 'MIN_SCORE=15O: not a number' <<<"$refused" || { echo "the installed health check: $refused"; exit 1; }
 echo "package: $(basename "$deb") installs into a temporary root; its benchmark prints the usage text"
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -74,5 +80,26 @@ grep -Eq "^3 +node-c +.*FAILED" "$table" && grep -q "^node-c: DirUrarovavu ended
 runs=("$controller"/farm/2*/)
 [ ${#runs[@]} -eq 1 ] && [ "$(ls "${runs[0]}"/*.json | wc -l)" -eq 3 ] || fail "not one run folder with three records"
 cmp -s "$table" "${runs[0]}/farm.txt" && grep -q '<svg' "$controller/farm/farm.html" || fail "no latest table or chart"
+
+# Every host failing, one of them unreachable: the play still writes this run's table, and that
+# table is the latest.
+cat >"$controller/inventory-failing" <<INVENTORY
+[farm]
+node-a ansible_connection=local farm_benchmark=/bin/false
+node-d ansible_connection=ssh ansible_host=127.0.0.1 ansible_port=9
+
+[farm:vars]
+ansible_python_interpreter=/usr/bin/python3
+INVENTORY
+status=0
+(cd "$controller" && ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_HOST_KEY_CHECKING=0 ansible-playbook \
+  -i inventory-failing /usr/share/dirurarovavu/ansible/farm.yml -e farm_test=SingleSpeed -e farm_results=./farm) \
+  >"$work/playbook.log" 2>&1 || status=$?
+[ "$status" -ne 0 ] || fail "it succeeded although every host failed"
+cat "$table"
+runs=("$controller"/farm/2*/)
+[ ${#runs[@]} -eq 2 ] && cmp -s "$table" "${runs[1]}/farm.txt" || fail "no table of the failing run, or it is not the latest"
+grep -Eq '^[12] +node-a +.*FAILED' "$table" && grep -Eq '^[12] +node-d +.*FAILED' "$table" &&
+  grep -q '^node-d: no record came back from the host: Reach the host: ' "$table" || fail "node-a and node-d are not FAILED"
 [ -z "${PS_KEEP_FARM_RESULTS:-}" ] || cp -r "$controller/farm" "$PS_KEEP_FARM_RESULTS"
 echo "package and playbook checks: $(( $(date +%s) - started )) s"

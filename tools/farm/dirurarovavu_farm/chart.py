@@ -4,14 +4,17 @@ per node (or, for many nodes, the distribution with the odd nodes named)."""
 import html
 import math
 
-from .table import COLUMNS, flags
+from .table import COLUMNS, flags, mixed_systems, printable
 
 BARS_MAX = 40        # nodes of one model and test drawn one bar each; more get a histogram
 BINS = 40
 NAMES_MAX = 100      # nodes named per kind under a histogram
 TABLE_MAX = 300      # rows in the page's table; beyond, only the flagged ones
 LABEL_W, PLOT_W, NAME_CHARS, ROW_H = 280, 560, 38, 18
-esc = html.escape
+
+
+def esc(text):
+    return html.escape(printable(text))
 
 
 def nice_step(top, ticks=6):
@@ -127,15 +130,17 @@ def named(rows):
 
 def render_html(table):
     rows = table["rows"]
-    groups = {}
-    for r in rows:
-        groups.setdefault((r["processor"], r["test"] or "?"), []).append(r)
+    groups, mixed = {}, mixed_systems(rows)
+    for r in rows:  # the groups whose medians the table compares with
+        groups.setdefault((r["processor"], r["test"] or "?", r["os"] if mixed else None), []).append(r)
     top = max([r["score"] for r in rows if r["score"] is not None] + [1e-9])
     top = nice_step(top) * math.ceil(top / nice_step(top))
-    order = sorted(groups, key=lambda k: (-max([r["score"] or 0 for r in groups[k]]), k))
+    order = sorted(groups, key=lambda k: (-max([r["score"] or 0 for r in groups[k]]), k[:2], k[2] or ""))
     sections = []
-    for model, test in order:
-        members = groups[model, test]
+    for model, test, system in order:
+        members = groups[model, test, system]
+        if mixed:
+            test = "%s, %s" % (test, system or "unknown system")
         median = next((r["model_median"] for r in members if r["model_median"] is not None), None)
         if len(members) <= BARS_MAX:
             (parts, y), lo, hi = bars(members, top, median), 0.0, top

@@ -94,16 +94,19 @@ def run_once(command, progress):
 
 def command_run(args, version):
     tiers = parse_tiers(args.tiers) if args.tiers else None
-    program = find_benchmark(args.program)
     host = readable(args.host or socket.gethostname())
     start = datetime.datetime.now(datetime.timezone.utc).astimezone().isoformat(timespec="seconds")
-    command = [program] + ([args.test] if args.test else [])
     sys.stdout.flush()
     failure, parsed, scores, exit_code = None, None, [], None
     with Progress(args.test or "All", args.repeat) as progress:
         for run in range(1, args.repeat + 1):
             progress.next_run()
-            exit_code, output = run_once(command, progress)
+            try:  # a benchmark that cannot start is a failed run: the farm table must show the node
+                command = [find_benchmark(args.program)] + ([args.test] if args.test else [])
+                exit_code, output = run_once(command, progress)
+            except FarmError as error:
+                failure = str(error)
+                break
             which = " (run %d of %d)" % (run, args.repeat) if args.repeat > 1 else ""
             if exit_code != 0:
                 failure = "%s ended with %s%s" % (BENCHMARK, "signal %d" % -exit_code if exit_code < 0
@@ -132,7 +135,7 @@ def command_run(args, version):
 def command_parse(args, version):
     try:
         with open(args.file, "rb") as stream:
-            text = decode(stream.read())
+            text, saved = decode(stream.read()), os.fstat(stream.fileno()).st_mtime
     except OSError as error:
         raise FarmError("cannot read %s: %s" % (args.file, error.strerror or error))
     host = readable(args.host or os.path.splitext(os.path.basename(args.file))[0])
@@ -140,8 +143,12 @@ def command_parse(args, version):
         parsed = parse_output(text, args.test)
     except FarmError as error:
         raise FarmError("%s: %s" % (args.file, error))
-    record = new_record(host, parsed, None, None, version, args.min_score,
-                        parse_tiers(args.tiers) if args.tiers else None)
+    if args.started:
+        started, source = args.started, "given"
+    else:  # the output was saved when the run ended: near enough for --max-age
+        started, source = datetime.datetime.fromtimestamp(saved, datetime.timezone.utc), "file"
+    record = new_record(host, parsed, None, started.isoformat(timespec="seconds"), version, args.min_score,
+                        parse_tiers(args.tiers) if args.tiers else None, start_source=source)
     if args.out:
         print(write_record(record, args.out))
     else:
@@ -177,6 +184,22 @@ def score_value(text):
     if value is None:
         raise argparse.ArgumentTypeError("not a number: %r" % text)
     return value
+
+
+def percent(text):
+    value = to_number(text)
+    if value is None or value < 0:
+        raise argparse.ArgumentTypeError("not a percentage of 0 or more: %r" % text)
+    return value
+
+
+def started(text):
+    """An ISO 8601 time; without an offset it is UTC."""
+    try:
+        when = datetime.datetime.fromisoformat(text.strip())
+    except ValueError:
+        raise argparse.ArgumentTypeError("not an ISO 8601 time, like 2026-12-06T21:56:41+01:00: %r" % text)
+    return when if when.tzinfo else when.replace(tzinfo=datetime.timezone.utc)
 
 
 def test_name(text):
@@ -232,6 +255,8 @@ def build_parser(version):
     parse.add_argument("--min-score", type=score_value)
     parse.add_argument("--tiers")
     parse.add_argument("--out", help="write <host>.json there instead of printing the record")
+    parse.add_argument("--started", type=started, metavar="TIME",
+                       help="when the run started, ISO 8601 (default: the file's modification time)")
     parse.set_defaults(handler=command_parse)
 
     collect = commands.add_parser("collect", help="merge the records of a folder into one farm table")
@@ -241,7 +266,7 @@ def build_parser(version):
     formats_.add_argument("--json", action="store_true", help="JSON instead of the text table")
     collect.add_argument("--html", metavar="FILE", help="also write a page with a chart of the scores")
     collect.add_argument("--reference", metavar="HOST", help="node whose score is 100%% (default: the fastest)")
-    collect.add_argument("--threshold", type=score_value, default=10.0, metavar="PERCENT",
+    collect.add_argument("--threshold", type=percent, default=10.0, metavar="PERCENT",
                          help="flag nodes more than this far below their model's median (default 10)")
     collect.add_argument("--max-age", type=age, metavar="AGE",
                          help="mark records started longer ago than this (90s, 30m, 12h, 2d) STALE")

@@ -28,7 +28,8 @@ An output is lines ended by "\\n" (Windows: "\\r\\n"), in this order:
 
 Scores are printed with exactly three decimals ("%5.3f"), so a score with fewer
 is a cut line. The machine report's values below 1 mean "unknown". Unknown lines
-are skipped. Bytes are UTF-8 on Linux; others are kept as \\xNN escapes.
+are skipped. Bytes are UTF-8 on Linux; others are kept as \\xNN escapes. A saved
+output may begin with a byte-order mark (Windows PowerShell's ">" writes UTF-16LE).
 """
 
 import math
@@ -85,9 +86,24 @@ SEPARATOR = "-" * 30
 NOTE = "NOTE: Tessel reads the information provided by the OS or BIOS."
 
 
+BOMS = [(b"\xef\xbb\xbf", "utf-8"), (b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be")]
+SCORE_MAX = 1e7  # above what the benchmark's "%5.3f" scores can reach on any machine
+SCORE_RANGE = "0 to 1e7 PS"
+
+
 def decode(data):
-    """An output's bytes as text: UTF-8, other bytes kept readable as \\xNN."""
+    """An output's bytes as text: UTF-8, or what a byte-order mark names; bytes that do not
+    decode are kept readable as \\xNN."""
+    for mark, encoding in BOMS:
+        if data.startswith(mark):
+            return data[len(mark):].decode(encoding, "backslashreplace")
     return data.decode("utf-8", "backslashreplace")
+
+
+def is_score(value):
+    """A node score the benchmark can print: a finite number from 0 to SCORE_MAX."""
+    return (isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+            and 0 <= value <= SCORE_MAX)
 
 
 def to_number(text, kind=float):
@@ -253,8 +269,8 @@ def parse_output(text, test=None):
         "total_speed": total, "average_per_core": average,
         "ps_result": to_number(RESULT.match(lines[result_at]).group(1)),
     })
-    if record["ps_result"] is None:
-        raise FarmError("the PS_Result line holds no finite score")
+    if not is_score(record["ps_result"]):
+        raise FarmError("the PS_Result line holds no score the benchmark can print (%s)" % SCORE_RANGE)
     record["run_scores"] = run_scores if verbose else [record["ps_result"]]
     record["ps_mean"] = repeated_mean(record["test"], record["run_scores"])
     record.update({key: None for key in TRAILER.values()})

@@ -9,7 +9,7 @@ import re
 import statistics
 import tempfile
 
-from .grammar import FarmError, to_number
+from .grammar import SCORE_RANGE, FarmError, is_score, to_number
 
 SCHEMA = "dirurarovavu-farm/record"
 SCHEMA_VERSION = 1
@@ -57,11 +57,12 @@ def spread(scores):
 
 
 def new_record(host, parsed, exit_code, start_time, version, min_score=None, tiers=None, failure=None,
-               scores=None):
-    """parsed: the last run's fields; scores: every run's node score (--repeat)."""
+               scores=None, start_source="run"):
+    """parsed: the last run's fields; scores: every run's node score (--repeat); start_source: where
+    start_time comes from ("run", or for a saved output "given" or "file")."""
     record = {"schema": SCHEMA, "schema_version": SCHEMA_VERSION, "host": host, "start_time": start_time,
-              "version": version, "exit_code": exit_code, "status": "failed" if failure else "ok",
-              "failure": failure}
+              "start_time_source": start_source if start_time else None, "version": version,
+              "exit_code": exit_code, "status": "failed" if failure else "ok", "failure": failure}
     for key in RUN_FIELDS:
         record[key] = (parsed or {}).get(key, [] if key in LISTS else None)
     record["scores"] = [s for s in (scores if scores is not None else [node_score(parsed)]) if s is not None]
@@ -107,17 +108,28 @@ def check_record(record, text=None):
         raise FarmError("the record names no host")
     if record.get("score") is None:  # written before the node score had a field of its own
         record["score"] = record.get("ps_result")
-    if record.get("status") == "ok" and not is_number(record["score"]):
-        raise FarmError("the record has no score")
-    if record.get("status") != "ok":
-        record["status"], record["score"] = "failed", None
+    if not isinstance(record.get("scores"), list):
+        record["scores"] = []
+    if record.get("status") == "ok":
+        if record["score"] is None:
+            raise FarmError("the record has no score")
+        # Values no run can print would wreck every comparison and the strict JSON of the table.
+        odd = next((s for s in [record["score"]] + record["scores"] if not is_score(s)), None)
+        if odd is not None:
+            raise FarmError("score %r is not one the benchmark can print (%s)" % (odd, SCORE_RANGE))
+    else:
+        record["status"], record["score"], record["scores"] = "failed", None, []
     for key in ("test", "tier", "failure", "start_time"):  # shown as text
         if not isinstance(record.get(key), str):
             record[key] = None
-    if not isinstance(record.get("scores"), list):
-        record["scores"] = []
     if not is_number(record.get("spread_percent")):
         record["spread_percent"] = None
+    for key in ("number_of_threads", "threads_created"):
+        if not isinstance(record.get(key), int) or isinstance(record.get(key), bool):
+            record[key] = None
+    for key in ("os_family", "operating_system"):
+        if not isinstance(record.get(key), str):
+            record[key] = None
     record["started"] = start_of(record.get("start_time"))
     return record
 
@@ -143,14 +155,20 @@ def safe_file_name(host):
 def write_atomic(path, text):
     """Writes a file whole or not at all: readers never see half of it."""
     folder = os.path.dirname(os.path.abspath(path))
-    handle, temporary = tempfile.mkstemp(prefix="." + os.path.basename(path)[:50] + ".", suffix=".part", dir=folder)
+    try:
+        handle, temporary = tempfile.mkstemp(prefix="." + os.path.basename(path)[:50] + ".", suffix=".part",
+                                             dir=folder)
+    except OSError as error:  # name the file asked for, not the temporary one
+        raise FarmError("cannot write %s: %s" % (path, error.strerror or error))
     try:
         with os.fdopen(handle, "w", encoding="utf-8", newline="\n") as stream:
             stream.write(text)
         os.chmod(temporary, 0o644)
         os.replace(temporary, path)
-    except BaseException:
+    except BaseException as error:
         os.unlink(temporary)
+        if isinstance(error, OSError):
+            raise FarmError("cannot write %s: %s" % (path, error.strerror or error))
         raise
 
 

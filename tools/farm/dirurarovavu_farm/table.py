@@ -2,6 +2,7 @@
 with the same processor running the same test, and its text form."""
 
 import datetime
+import re
 import statistics
 import textwrap
 
@@ -11,6 +12,12 @@ TABLE_SCHEMA = "dirurarovavu-farm/table"
 TABLE_VERSION = 1
 WIDTH = 100
 FAIL_ON = ("failed", "below", "slow", "stale")
+CONTROL = re.compile("[\x00-\x1f\x7f-\x9f]")
+
+
+def printable(text):
+    """Text with control characters as \\xNN: a host name must not move a terminal's cursor."""
+    return CONTROL.sub(lambda m: "\\x%02x" % ord(m.group()), text)
 
 
 def model_of(record):
@@ -21,7 +28,8 @@ def model_of(record):
 
 def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
     """Rows: fresh nodes by score, then stale ones, then failed ones. A node is SLOW when
-    its gap below its model's median exceeds both the threshold and its own spread."""
+    its gap below the median of its processor, test and operating system exceeds both the
+    threshold and its own spread."""
     now = now or datetime.datetime.now(datetime.timezone.utc)
 
     def is_stale(r):
@@ -38,8 +46,8 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
         raise FarmError("--reference %s: no fresh successful record of that host" % reference)
     ref_score = next((r["score"] for r in fresh if r["host"] == reference), None)
     groups = {}
-    for r in fresh:  # nodes compare only with the same processor running the same test
-        groups.setdefault((model_of(r), r.get("test")), []).append(r["score"])
+    for r in fresh:  # nodes compare only with the same processor running the same test on the same system
+        groups.setdefault((model_of(r), r.get("test"), r.get("os_family")), []).append(r["score"])
     medians = {key: statistics.median(scores) for key, scores in groups.items()}
     rows = []
     for rank, r in enumerate(fresh + stale + failed, 1):
@@ -47,10 +55,11 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
                "score": r["score"] if r["status"] == "ok" else None,
                "scores": r.get("scores") or [], "spread_percent": r.get("spread_percent"),
                "relative_percent": None, "tier": r.get("tier"), "test": r.get("test"),
-               "processor": model_of(r), "threads": r.get("number_of_threads"), "start_time": r.get("start_time"),
+               "processor": model_of(r), "os": r.get("os_family"), "threads": r.get("number_of_threads"),
+               "start_time": r.get("start_time"),
                "stale": is_stale(r), "model_median": None, "below_median_percent": None,
                "slow": False, "below_min_score": r.get("passed") is False, "failure": r.get("failure")}
-        median = medians.get((row["processor"], row["test"]))
+        median = medians.get((row["processor"], row["test"], row["os"]))
         if row["status"] == "ok" and median is not None:
             row["model_median"] = median
             if ref_score:
@@ -64,6 +73,11 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
     return {"schema": TABLE_SCHEMA, "schema_version": TABLE_VERSION, "reference": reference,
             "threshold_percent": threshold, "max_age_s": max_age,
             "made": now.astimezone().isoformat(timespec="seconds"), "rows": rows}
+
+
+def mixed_systems(rows):
+    """Whether the scored nodes run more than one operating system: only then does it tell them apart."""
+    return len({r["os"] for r in rows if r["status"] == "ok"}) > 1
 
 
 def counts(row):
@@ -104,37 +118,63 @@ COLUMNS = [  # title, cell, right-aligned, widest
     ("TEST", lambda r: r["test"] or "", False, 11),
     ("STARTED", lambda r: short_time(r["start_time"]), False, 11),
     ("PROCESSOR", lambda r: r["processor"], False, 18),
+    ("OS", lambda r: r["os"] or "", False, 5),
     ("FLAGS", lambda r: " ".join(flags(r)), False, 40),
 ]
+# Narrowed in this order, down to these widths, when the flags would not fit otherwise.
+NARROWED = [("PROCESSOR", 9), ("HOST", 16), ("TEST", 6), ("TIER", 4), ("HOST", 8)]
+
+
+def packed(words, width):
+    """Words on lines of at most width, none split (one wider than that gets a line of its own)."""
+    lines = []
+    for word in words:
+        if lines and len(lines[-1]) + 1 + len(word) <= width:
+            lines[-1] += " " + word
+        else:
+            lines.append(word)
+    return lines or [""]
 
 
 def render_text(table):
-    """At most WIDTH columns: cells wider than their column continue on the next lines."""
-    cells = [[cell(r) for _, cell, _, _ in COLUMNS] for r in table["rows"]]
-    shown = [i for i, (title, _, _, _) in enumerate(COLUMNS)
-             if title not in ("SPREAD", "TIER") or any(c[i] for c in cells)]
-    natural = {i: max([len(COLUMNS[i][0])] + [len(c[i]) for c in cells]) for i in shown}
+    """At most WIDTH columns: cells wider than their column continue on the next lines; flags are
+    never split, so that grep finds them."""
+    rows, titles = table["rows"], [title for title, _, _, _ in COLUMNS]
+    cells = [[printable(cell(r)) for _, cell, _, _ in COLUMNS] for r in rows]
+    mixed = mixed_systems(rows)
+    shown = [i for i, title in enumerate(titles) if (title not in ("SPREAD", "TIER") or any(c[i] for c in cells))
+             and (title != "OS" or mixed)]
+    natural = {i: max([len(titles[i])] + [len(c[i]) for c in cells]) for i in shown}
     widths = {i: min(COLUMNS[i][3], natural[i]) for i in shown}
     host, last = 1, shown[-1]
+    words = [["FLAGS"]] + [flags(r) for r in rows]
+    need = max(len(w) for line in words for w in line)
     # Host names take what the other columns leave, then the flags what is left.
-    spare = WIDTH - sum(widths[i] + 1 for i in shown if i not in (host, last)) - min(natural[last], 16) - 1
+    spare = WIDTH - sum(widths[i] + 1 for i in shown if i not in (host, last)) - max(min(natural[last], 16), need) - 1
     widths[host] = max(widths[host], min(natural[host], spare))
-    widths[last] = max(8, WIDTH - sum(widths[i] + 1 for i in shown[:-1]))
+    for title, least in NARROWED:
+        i = titles.index(title)
+        over = sum(widths[k] + 1 for k in shown[:-1]) + need - WIDTH
+        if over > 0 and i in shown:
+            widths[i] -= min(over, max(0, widths[i] - least))
+    widths[last] = max(need, WIDTH - sum(widths[i] + 1 for i in shown[:-1]))
     lines = []
-    for row in [[COLUMNS[i][0] for i in range(len(COLUMNS))]] + cells:
+    for row, flag_words in zip([titles] + cells, words):
         pieces = {i: [row[i][k:k + widths[i]] for k in range(0, len(row[i]), widths[i])] or [""] for i in shown}
+        pieces[last] = packed(flag_words, widths[last])
         for k in range(max(len(p) for p in pieces.values())):
             text = " ".join((pieces[i][k] if k < len(pieces[i]) else "").rjust(widths[i]) if COLUMNS[i][2]
                             else (pieces[i][k] if k < len(pieces[i]) else "").ljust(widths[i]) for i in shown)
             lines.append(text.rstrip())
-    notes = ["%s: %s" % (r["host"], r["failure"] or "no score") for r in table["rows"] if r["status"] != "ok"]
-    notes.append("reference: %s. SLOW: more than %g%% below the median of the same processor and test, and more "
-                 "than the node's own spread." % (table["reference"] or "-", table["threshold_percent"]))
+    notes = ["%s: %s" % (r["host"], r["failure"] or "no score") for r in rows if r["status"] != "ok"]
+    notes.append("reference: %s. SLOW: more than %g%% below the median of the same processor%s and test, and more "
+                 "than the node's own spread." % (table["reference"] or "-", table["threshold_percent"],
+                                                  ", operating system" if mixed else ""))
     if table["max_age_s"] is not None:
         notes.append("STALE: started more than %s ago, or at an unknown time; not compared."
                      % age_text(table["max_age_s"]))
     for note in notes:
-        lines.extend(textwrap.wrap(note, WIDTH, subsequent_indent="  ", break_on_hyphens=False))
+        lines.extend(textwrap.wrap(printable(note), WIDTH, subsequent_indent="  ", break_on_hyphens=False))
     return "\n".join(lines) + "\n"
 
 

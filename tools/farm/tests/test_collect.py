@@ -11,10 +11,25 @@ LONG = "render-node-with-a-very-long-name-rack-17-slot-04.example.org"
 
 def farm():
     """Model M runs SingleSpeed on six nodes: c is slow; d is as far below but its own runs spread
-    wider; Model N runs two tests, never compared with each other; i failed."""
+    wider; Model N runs two tests, never compared with each other; i failed (no output, so no system)."""
     return [node("a", 100.0), node("b", 95.3), node("e", 93.1), node(LONG, 96.4), node("c", 80.1),
             node("d", None, scores=[55.0, 75.0, 95.0]), node("f", 50.0, "Model N", "All"),
-            node("g", 40.2, "Model N"), node("i", None, failure="DirUrarovavu ended with exit code 3")]
+            node("g", 40.2, "Model N"),
+            dict(node("i", None, failure="DirUrarovavu ended with exit code 3"), os_family=None)]
+
+
+def wide():
+    """A farm that strains the 100 columns: long host and processor names, spread and tier columns,
+    two flags on one node, control characters in a host name, and a Windows node of the same
+    processor, compared only with nodes on its own system."""
+    model, test = "AMD EPYC 7B13 64-Core Processor", "Single10Verbose"
+    nodes = [node(LONG, None, model, test, scores=[400.0, 404.0, 396.0]),
+             node("a-much-longer-name-than-a-rack-label.render.example.org", 395.0, model, test),
+             node("esc\x1b[31mred\nx", 390.0, model, test), node("slow-and-below", 300.0, model, test),
+             dict(node("win-07", 250.0, model, test), os_family="WIN")]
+    for r in nodes:
+        r.update(tier="Gold+", min_score=320.0, passed=r["score"] >= 320.0)
+    return nodes
 
 
 class Collect(Case):
@@ -31,6 +46,19 @@ class Collect(Case):
         code, out, err = cli("collect", self.folder.name)
         self.assertEqual((1, self.golden("farm-table.txt")), (code, out), err)
         self.assertEqual(self.golden("farm-table.csv"), cli("collect", self.folder.name, "--csv")[1])
+
+    def test_wide_farm(self):
+        for r in wide():
+            record.write_record(r, self.path("wide"))
+        code, out, err = cli("collect", self.path("wide"), "--html", self.path("wide.html"))
+        text = out.decode()
+        self.assertEqual((1, self.golden("farm-table-wide.txt")), (code, out), err)
+        self.assertLessEqual(max(len(line) for line in text.splitlines()), 100)
+        self.assertEqual((2, 1, 0), (text.count("BELOW"), text.count("SLOW -23.6%"), text.count("\x1b")))
+        with open(self.path("wide.html"), encoding="utf-8") as stream:
+            page = stream.read()
+        self.assertIn("PS per node: AMD EPYC 7B13 64-Core Processor, Single10Verbose, WIN", page)
+        self.assertNotIn("\x1b", page)
 
     def test_fail_on_and_reference(self):
         for options, *expected in load("command-lines.json")["collect"]:
@@ -62,6 +90,9 @@ class Collect(Case):
             "noscore.json": (dict(good, host="x", ps_result=None, score=None), "the record has no score"),
             "a-older.json": (dict(node("a", 1.0), start_time="2020-01-01T00:00:00+00:00"), "an older record of host a"),
             "bytes.json": (b'{"schema": "\xff', "not JSON"),
+            "huge.json": (dict(good, host="h", score=1.7e308), "score 1.7e+308 is not one the benchmark can print"),
+            "negative.json": (dict(good, host="n", score=-5.0), "score -5.0 is not one"),
+            "infinite.json": (dict(good, host="f", scores=[10.0, float("inf")]), "score inf is not one"),
         }
         for name, (content, _) in bad.items():
             self.write(name, content)
@@ -70,6 +101,10 @@ class Collect(Case):
         self.assertEqual(self.golden("farm-table.txt"), out)
         for name, (_, reason) in bad.items():
             self.assertIn("skipped %s: %s" % (self.path(name), reason), err)
+        json.loads(cli("collect", self.folder.name, "--json")[1], parse_constant=self.fail)  # strict JSON
+        missing = self.path("missing", "farm.html")
+        self.assertFailsCleanly(cli("collect", self.folder.name, "--html", missing),
+                                "cannot write %s: No such" % missing)
         os.mkdir(self.path("empty"))
         self.assertFailsCleanly(cli("collect", self.path("empty")), "holds no readable records")
         self.assertFailsCleanly(cli("collect", self.path("none")), "is not a folder")

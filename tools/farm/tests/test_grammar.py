@@ -74,6 +74,27 @@ class SavedOutputs(Case):
                                   3600, 4940, 4940, 4680, True, []],
                                  [machine[key] for _, key, _ in grammar.REPORT_FIELDS] + [machine["complete"], errors])
 
+    def test_saved_on_windows(self):
+        """What PowerShell's ">" writes (UTF-16LE with a byte-order mark) and UTF-8 with one read as the
+        plain file; the start time is the one given, or the file's modification time."""
+        source = os.path.join(DATA, "windows-singlespeed.out")
+        with open(source, "rb") as stream:
+            data = stream.read()
+        plain = json.loads(cli("parse", source)[1])
+        cases = [  # content, options, start_time, start_time_source
+            (b"\xff\xfe" + data.decode().encode("utf-16-le"), [], "2026-12-06T21:56:41+00:00", "file"),
+            (b"\xef\xbb\xbf" + data, ["--started", "2026-12-06T22:56:41+01:00"], "2026-12-06T22:56:41+01:00", "given"),
+            (data, ["--started", "2026-12-06 21:56Z"], "2026-12-06T21:56:00+00:00", "given")]
+        for content, options, start, how in cases:
+            with self.subTest(content[:3], options=options):
+                self.write("w.out", content)
+                os.utime(self.path("w.out"), (1796594201, 1796594201))
+                code, out, err = cli("parse", self.path("w.out"), "--host", "windows-singlespeed", *options)
+                rec = json.loads(out)
+                self.assertEqual((0, start, how), (code, rec.pop("start_time"), rec.pop("start_time_source")), err)
+                self.assertEqual({k: v for k, v in plain.items() if k not in ("start_time", "start_time_source")}, rec)
+        self.assertFailsCleanly(cli("parse", source, "--started", "yesterday"), "not an ISO 8601 time")
+
     def test_edited_outputs(self):
         for name, (source, pattern, new, want) in load("edited-outputs.json").items():
             with self.subTest(name):
