@@ -114,14 +114,15 @@ def histogram(rows, median):
 def named(rows):
     """The nodes of a big group that need a look, by kind."""
     kinds = [("failed", [r for r in rows if r["status"] != "ok"]), ("slow", [r for r in rows if r["slow"]]),
-             ("stale", [r for r in rows if r["stale"]])]
+             ("stale", [r for r in rows if r["stale"]]), ("throttled", [r for r in rows if r["throttled"]]),
+             ("quota-limited", [r for r in rows if r["quota"]])]
     out = []
     for kind, found in kinds:
         if found:
             names = ", ".join("%s (%s)" % (esc(r["host"]), "no score" if r["score"] is None else score_text(r["score"]))
                               for r in found[:NAMES_MAX])
             more = " and %d more" % (len(found) - NAMES_MAX) if len(found) > NAMES_MAX else ""
-            out.append('<p class="%s"><b>%d %s:</b> %s%s</p>' % (kind, len(found), kind, names, more))
+            out.append('<p class="%s"><b>%d %s:</b> %s%s</p>' % (kind.split("-")[0], len(found), kind, names, more))
     return "".join(out)
 
 
@@ -161,7 +162,7 @@ body{font-family:sans-serif;margin:1.5em;color:#222;max-width:75em}h2{font-size:
 h2 small{font-weight:normal;color:#555}.host,.value,.tick{font-size:12px}.value.failed{fill:#a00}
 .ok rect{fill:#4a7ebb}.slow rect{fill:#d9534f}.stale rect{fill:#bbb}.failed .host{fill:#a00}.slow .value{fill:#a00}
 .bin{fill:#4a7ebb}.median{stroke:#222;stroke-width:1.5;stroke-dasharray:4 3}.spread{stroke:#222}
-.axis,.tick{stroke:#888}text.tick{stroke:none;fill:#444}p.failed,p.slow{color:#a00}p.stale{color:#666}
+.axis,.tick{stroke:#888}text.tick{stroke:none;fill:#444}p.failed,p.slow,p.throttled,p.quota{color:#a00}p.stale{color:#666}
 table{border-collapse:collapse;margin-top:1em}td,th{border:1px solid #ccc;padding:2px 6px;font-size:12px}
 tr.bad td{color:#a00}td{white-space:nowrap}td:nth-child(2){white-space:normal;word-break:break-all}
 .mark{fill:#d9534f}

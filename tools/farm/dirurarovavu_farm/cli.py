@@ -10,7 +10,7 @@ import sys
 import threading
 import time
 
-from . import chart, formats, table
+from . import chart, formats, node, table
 from .grammar import BENCHMARK, REPEATS, TEST_NAMES, FarmError, decode, parse_output, to_number
 from .record import load_folder, new_record, node_score, parse_tiers, readable, write_atomic, write_record
 
@@ -98,9 +98,12 @@ def command_run(args, version):
     host = readable(args.host or socket.gethostname())
     start = datetime.datetime.now(datetime.timezone.utc).astimezone().isoformat(timespec="seconds")
     command = [program] + ([args.test] if args.test else [])
+    if args.root and not os.path.isdir(args.root):
+        raise FarmError("--root %s is not a folder" % args.root)
     sys.stdout.flush()
     failure, parsed, scores, exit_code = None, None, [], None
-    with Progress(args.test or "All", args.repeat) as progress:
+    probe = node.Probe(args.root or "/").start()
+    with Progress(args.test or "All", args.repeat) as progress, probe:
         for run in range(1, args.repeat + 1):
             progress.next_run()
             exit_code, output = run_once(command, progress)
@@ -116,7 +119,7 @@ def command_run(args, version):
             if failure:
                 break
     record = new_record(host, parsed or {"test": args.test or "All"}, exit_code, start, version, args.min_score,
-                        tiers, failure, scores)
+                        tiers, failure, scores, probe.facts, probe.notes.items)
     path = write_record(record, args.out)
     if failure:
         print("dirurarovavu-farm: %s: %s (record %s)" % (host, failure, path), file=sys.stderr)
@@ -199,12 +202,11 @@ def age(text):
         raise argparse.ArgumentTypeError(str(error))
 
 
-def fail_on(text):
+def fail_on(text, known=table.FAIL_ON):
     words = [w.strip() for w in text.split(",") if w.strip()]
-    wrong = [w for w in words if w not in table.FAIL_ON + ("none",)]
+    wrong = [w for w in words if w not in known + ("none",)]
     if wrong:
-        raise argparse.ArgumentTypeError("--fail-on takes %s or none, not %s" % (",".join(table.FAIL_ON),
-                                                                                 ",".join(wrong)))
+        raise argparse.ArgumentTypeError("--fail-on takes %s or none, not %s" % (",".join(known), ",".join(wrong)))
     return [w for w in words if w != "none"]
 
 
@@ -223,6 +225,8 @@ def build_parser(version):
     run.add_argument("--out", default=".", help="folder for <host>.json (default: the current folder)")
     run.add_argument("--host", help="host name in the record (default: this machine's name)")
     run.add_argument("--program", help="the benchmark to run (default: the installed DirUrarovavu)")
+    run.add_argument("--root", metavar="DIR",
+                     help="read the node's facts (/proc, /sys) under DIR instead of / (a recorded machine)")
     run.set_defaults(handler=command_run)
 
     parse = commands.add_parser("parse", help="build the record from a saved output")
@@ -246,7 +250,8 @@ def build_parser(version):
     collect.add_argument("--max-age", type=age, metavar="AGE",
                          help="mark records started longer ago than this (90s, 30m, 12h, 2d) STALE")
     collect.add_argument("--fail-on", type=fail_on, default=["failed", "below"], metavar="WORDS",
-                         help="what makes exit code 1: failed,below,slow,stale or none (default failed,below)")
+                         help="what makes exit code 1: failed,below,slow,stale,throttled,quota or none "
+                         "(default failed,below)")
     collect.set_defaults(handler=command_collect)
     return parser
 

@@ -12,7 +12,7 @@ import tempfile
 from .grammar import FarmError, to_number
 
 SCHEMA = "dirurarovavu-farm/record"
-SCHEMA_VERSION = 1
+SCHEMA_VERSION = 2  # 2: the node's facts ("node", "node_notes")
 RUN_FIELDS = ["test", "start_time_of_day", "operating_system", "os_family", "number_of_threads", "ram_gib",
               "verbose", "threads_created", "workers", "total_speed", "average_per_core", "ps_result", "run_scores",
               "ps_mean", "returned_exit_code", "time_exec_s", "core_time", "machine", "errors"]
@@ -57,8 +57,9 @@ def spread(scores):
 
 
 def new_record(host, parsed, exit_code, start_time, version, min_score=None, tiers=None, failure=None,
-               scores=None):
-    """parsed: the last run's fields; scores: every run's node score (--repeat)."""
+               scores=None, node=None, node_notes=None):
+    """parsed: the last run's fields; scores: every run's node score (--repeat); node: what
+    the node did to the run (null from parse)."""
     record = {"schema": SCHEMA, "schema_version": SCHEMA_VERSION, "host": host, "start_time": start_time,
               "version": version, "exit_code": exit_code, "status": "failed" if failure else "ok",
               "failure": failure}
@@ -70,6 +71,7 @@ def new_record(host, parsed, exit_code, start_time, version, min_score=None, tie
     record["min_score"] = min_score
     record["passed"] = None if failure or score is None else (min_score is None or score >= min_score)
     record["tier"] = None if failure or tiers is None or score is None else tier_of(score, tiers)
+    record["node"], record["node_notes"] = node, list(node_notes or [])
     return record
 
 
@@ -118,6 +120,10 @@ def check_record(record, text=None):
         record["scores"] = []
     if not is_number(record.get("spread_percent")):
         record["spread_percent"] = None
+    if not isinstance(record.get("node"), dict):  # version 1 records have none
+        record["node"] = None
+    if not isinstance(record.get("node_notes"), list):
+        record["node_notes"] = []
     record["started"] = start_of(record.get("start_time"))
     return record
 
