@@ -10,7 +10,7 @@ import sys
 import threading
 import time
 
-from . import chart, formats, node, table
+from . import chart, formats, history, node, table
 from .grammar import BENCHMARK, REPEATS, TEST_NAMES, FarmError, decode, parse_output, to_number
 from .record import load_folder, new_record, node_score, parse_tiers, readable, write_atomic, write_record
 
@@ -169,6 +169,23 @@ def command_collect(args, version):
     return EXIT_BELOW if counted else EXIT_OK
 
 
+def command_history(args, version):
+    records, skipped = history.load_runs(args.folder)
+    for path, reason in skipped:
+        print("dirurarovavu-farm: skipped %s: %s" % (readable(path), reason), file=sys.stderr)
+    if not records:
+        raise FarmError("%s holds no folders of readable records (*.json)" % args.folder)
+    past = history.history_table(records, args.threshold, args.runs)
+    if args.html:
+        write_atomic(args.html, history.render_html(past))
+    render = history.render_json if args.json else history.render_csv if args.csv else history.render_text
+    sys.stdout.write(render(past))
+    if skipped:
+        return EXIT_SKIPPED
+    counted = any(history.counts(r)[word] for r in past["rows"] for word in args.fail_on)
+    return EXIT_BELOW if counted else EXIT_OK
+
+
 class Parser(argparse.ArgumentParser):
     def error(self, message):  # usage errors are bad input: exit 2, as argparse does
         self.print_usage(sys.stderr)
@@ -208,6 +225,23 @@ def fail_on(text, known=table.FAIL_ON):
     if wrong:
         raise argparse.ArgumentTypeError("--fail-on takes %s or none, not %s" % (",".join(known), ",".join(wrong)))
     return [w for w in words if w != "none"]
+
+
+def history_fail_on(text):
+    return fail_on(text, history.FAIL_ON)
+
+
+def run_count(text):
+    if not text.isdigit() or not 1 <= int(text) <= 1000:
+        raise argparse.ArgumentTypeError("--runs wants a whole number from 1 to 1000, not %r" % text)
+    return int(text)
+
+
+def percent(text):
+    value = score_value(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError("--threshold wants a percentage of 0 or more, not %r" % text)
+    return value
 
 
 def build_parser(version):
@@ -253,6 +287,20 @@ def build_parser(version):
                          help="what makes exit code 1: failed,below,slow,stale,throttled,quota or none "
                          "(default failed,below)")
     collect.set_defaults(handler=command_collect)
+
+    past = commands.add_parser("history", help="whether each node got slower over the farm runs of a folder")
+    past.add_argument("folder", help="a folder of run folders (the playbook's farm_results)")
+    formats_ = past.add_mutually_exclusive_group()
+    formats_.add_argument("--csv", action="store_true", help="CSV instead of the text table")
+    formats_.add_argument("--json", action="store_true", help="JSON instead of the text table")
+    past.add_argument("--html", metavar="FILE", help="also write a page with each node's scores over time")
+    past.add_argument("--threshold", type=percent, default=10.0, metavar="PERCENT",
+                      help="DEGRADED: latest this far below the earlier median (default 10)")
+    past.add_argument("--runs", type=run_count, default=10, metavar="N",
+                      help="earlier runs the median is taken of (default 10)")
+    past.add_argument("--fail-on", type=history_fail_on, default=["degraded"], metavar="WORDS",
+                      help="what makes exit code 1: degraded,failed or none (default degraded)")
+    past.set_defaults(handler=command_history)
     return parser
 
 
