@@ -10,7 +10,7 @@ import sys
 import threading
 import time
 
-from . import chart, formats, history, node, table
+from . import chart, formats, history, node, prom, table
 from .grammar import BENCHMARK, REPEATS, TEST_NAMES, FarmError, decode, parse_output, to_number
 from .record import load_folder, new_record, node_score, parse_tiers, readable, write_atomic, write_record
 
@@ -100,6 +100,8 @@ def command_run(args, version):
     command = [program] + ([args.test] if args.test else [])
     if args.root and not os.path.isdir(args.root):
         raise FarmError("--root %s is not a folder" % args.root)
+    if args.prom and not os.path.isdir(os.path.dirname(os.path.abspath(args.prom))):
+        raise FarmError("--prom %s: no such folder" % args.prom)
     sys.stdout.flush()
     failure, parsed, scores, exit_code = None, None, [], None
     probe = node.Probe(args.root or "/").start()
@@ -121,6 +123,8 @@ def command_run(args, version):
     record = new_record(host, parsed or {"test": args.test or "All"}, exit_code, start, version, args.min_score,
                         tiers, failure, scores, probe.facts, probe.notes.items)
     path = write_record(record, args.out)
+    if args.prom:
+        prom.write_metrics(args.prom, record)
     if failure:
         print("dirurarovavu-farm: %s: %s (record %s)" % (host, failure, path), file=sys.stderr)
         return EXIT_FAILED
@@ -261,6 +265,8 @@ def build_parser(version):
     run.add_argument("--program", help="the benchmark to run (default: the installed DirUrarovavu)")
     run.add_argument("--root", metavar="DIR",
                      help="read the node's facts (/proc, /sys) under DIR instead of / (a recorded machine)")
+    run.add_argument("--prom", metavar="FILE",
+                     help="also write the metrics for node_exporter's textfile collector into FILE")
     run.set_defaults(handler=command_run)
 
     parse = commands.add_parser("parse", help="build the record from a saved output")

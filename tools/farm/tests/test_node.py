@@ -24,20 +24,8 @@ def lay(root, files):
             stream.write(MOUNTS.get(content, content))
 
 
-class Facts(Case):
-    def test_synthetic_roots(self):
-        cases = load("node-roots.json")
-        base = cases.pop("*")
-        for name, case in cases.items():
-            with self.subTest(name):
-                root = self.path(str(len(os.listdir(self.folder.name))))
-                lay(root, dict(base, **case["files"]))
-                probe = facts.Probe(root, interval=0).start()
-                found = probe.finish()
-                self.assertEqual(case["facts"], {k: found[k] for k in case["facts"]})
-                self.assertEqual(len(case["notes"]), len(probe.notes.items), probe.notes.items)
-                for text, note in zip(case["notes"], probe.notes.items):
-                    self.assertIn(text, note)
+class HotRoot(Case):
+    """A machine whose processors a stand-in benchmark heats."""
 
     def heated_root(self, clock_khz=3000000):
         """Two processors of one package, each with throttle counters and a clock."""
@@ -52,6 +40,41 @@ class Facts(Case):
         lay(root, files)
         return root
 
+    def stand_in(self, script):
+        """A benchmark that prints the saved SingleSpeed output after running script."""
+        path = self.path("stand-in")
+        with open(path, "w") as stream:
+            stream.write("#!/bin/sh\nset -e\n%s\ncat '%s'\n" % (script, os.path.join(DATA, "singlespeed.out")))
+        os.chmod(path, stat.S_IRWXU)
+        return path
+
+    def run_hot(self, script, env=None, prom=None):
+        root = self.heated_root()
+        saved = dict(os.environ)
+        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
+        os.environ.update(env or {})
+        code, _, err = cli("run", "--program", self.stand_in(script.replace("ROOT", root)), "--root", root,
+                           "--out", self.path("r"), "--host", "hot", *(["--prom", prom] if prom else []))
+        self.assertEqual(0, code, err)
+        with open(self.path("r", "hot.json")) as stream:
+            return json.load(stream)
+
+
+class Facts(HotRoot):
+    def test_synthetic_roots(self):
+        cases = load("node-roots.json")
+        base = cases.pop("*")
+        for name, case in cases.items():
+            with self.subTest(name):
+                root = self.path(str(len(os.listdir(self.folder.name))))
+                lay(root, dict(base, **case["files"]))
+                probe = facts.Probe(root, interval=0).start()
+                found = probe.finish()
+                self.assertEqual(case["facts"], {k: found[k] for k in case["facts"]})
+                self.assertEqual(len(case["notes"]), len(probe.notes.items), probe.notes.items)
+                for text, note in zip(case["notes"], probe.notes.items):
+                    self.assertIn(text, note)
+
     def test_samples_while_it_runs(self):
         root = self.heated_root()
         probe = facts.Probe(root, interval=0).start()
@@ -63,25 +86,6 @@ class Facts(Case):
                           "throttle_events": 0},
                          {k: v for k, v in probe.finish().items() if k.startswith(("clock", "throttle"))})
         self.assertEqual(["throttle counter core1 went down during the run (10 to 7)"], probe.notes.items)
-
-    def stand_in(self, script):
-        """A benchmark that prints the saved SingleSpeed output after running script."""
-        path = self.path("stand-in")
-        with open(path, "w") as stream:
-            stream.write("#!/bin/sh\nset -e\n%s\ncat '%s'\n" % (script, os.path.join(DATA, "singlespeed.out")))
-        os.chmod(path, stat.S_IRWXU)
-        return path
-
-    def run_hot(self, script, env=None):
-        root = self.heated_root()
-        saved = dict(os.environ)
-        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
-        os.environ.update(env or {})
-        code, _, err = cli("run", "--program", self.stand_in(script.replace("ROOT", root)), "--root", root,
-                           "--out", self.path("r"), "--host", "hot")
-        self.assertEqual(0, code, err)
-        with open(self.path("r", "hot.json")) as stream:
-            return json.load(stream)
 
     def test_run_records_what_the_run_did_to_the_node(self):
         cpu = "ROOT/" + CPU

@@ -1,0 +1,110 @@
+"""run --prom: the textfile collector's file, kept per test, and scraped from a real node_exporter."""
+
+import ctypes
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import time
+import unittest
+import urllib.request
+
+from common import Case, cli, node
+from dirurarovavu_farm import prom
+from test_node import HotRoot
+
+EXPORTER = shutil.which("prometheus-node-exporter", path=os.environ.get("PATH", "") + ":/usr/bin")
+
+
+def metrics(text):
+    """{name{labels}: value} of a text in Prometheus' format, comments left out."""
+    return dict(line.rsplit(" ", 1) for line in text.splitlines() if line and not line.startswith("#"))
+
+
+class File(Case):
+    def test_tests_share_the_file(self):
+        path = self.path("dirurarovavu.prom")
+        with open(path, "w") as stream:
+            stream.write('dirurarovavu_score{test="All"} 1\nnot a metric\nother_metric 5\n')
+        quoted = node("n1", 21.107, model='Xeon "Gold" 6\\7\n', scores=[21.0, 21.107, 21.5])
+        quoted["node"] = {"throttle_events": None, "cpu_quota": 4.0}
+        prom.write_metrics(path, quoted)
+        prom.write_metrics(path, node("n1", 300.5, test="All"))
+        prom.write_metrics(path, node("n1", None, test="Single", failure="DirUrarovavu ended with signal 9"))
+        with open(path) as stream:
+            text = stream.read()
+        self.assertEqual({'dirurarovavu_score{test="All"}': "300.5", 'dirurarovavu_score{test="SingleSpeed"}': "21.107",
+                          'dirurarovavu_spread_ratio{test="SingleSpeed"}': "0.0124",
+                          'dirurarovavu_run_success{test="All"}': "1", 'dirurarovavu_run_success{test="Single"}': "0",
+                          'dirurarovavu_run_success{test="SingleSpeed"}': "1",
+                          'dirurarovavu_last_run_timestamp_seconds{test="All"}': "1796551200",
+                          'dirurarovavu_last_run_timestamp_seconds{test="SingleSpeed"}': "1796551200",
+                          'dirurarovavu_info{processor="Model M",version="1.0.0"}': "1"}, metrics(text))
+        self.assertEqual(5, text.count("# TYPE "))  # one per family, none for the lines left out
+        # the failed run's test loses its score; a later run of that test brings it back
+        prom.write_metrics(path, node("n1", 9.0, test="Single"))
+        prom.write_metrics(path, node("n1", None, test="Single", failure="exit code 2"))
+        self.assertNotIn('dirurarovavu_score{test="Single"}', open(path).read())
+        prom.write_metrics(path, quoted)
+        with open(path) as stream:
+            text = stream.read()
+        self.assertIn('dirurarovavu_info{processor="Xeon \\"Gold\\" 6\\\\7\\n",version="1.0.0"} 1\n', text)
+        self.assertIn("\ndirurarovavu_cpu_quota_cpus 4\n", text)
+        self.assertIn('\ndirurarovavu_score{test="All"} 300.5\n', text)
+        self.assertEqual([], [n for n in os.listdir(self.folder.name) if n.endswith(".part")])
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def die_with_parent():
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG: never outlives the test
+
+
+@unittest.skipUnless(EXPORTER, "needs prometheus-node-exporter")
+class Exporter(HotRoot):
+    maxDiff = None
+
+    def start_exporter(self, folder):
+        """node_exporter with only the textfile collector on a free loopback port; stopped at cleanup."""
+        for _ in range(5):  # another program may take the port between asking and binding
+            port = free_port()
+            child = subprocess.Popen([EXPORTER, "--web.listen-address=127.0.0.1:%d" % port,
+                                      "--collector.disable-defaults", "--collector.textfile",
+                                      "--collector.textfile.directory=" + folder],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=die_with_parent)
+            self.addCleanup(lambda c=child: (c.terminate(), c.wait(), c.stderr.close()))
+            while child.poll() is None:
+                try:
+                    with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=30) as answer:
+                        return answer.read().decode()
+                except OSError:
+                    time.sleep(0.1)
+        self.fail("node_exporter did not start: %s" % child.stderr.read().decode()[-500:])
+
+    def test_scraped(self):
+        feed = self.path("textfile")
+        os.mkdir(feed)
+        path = os.path.join(feed, "dirurarovavu.prom")
+        prom.write_metrics(path, node("hot", 300.5, test="All", scores=[300.0, 300.5, 302.0]))
+        cpu = "ROOT/sys/devices/system/cpu/cpu0/thermal_throttle/core_throttle_count"
+        rec = self.run_hot("echo 12 >%s" % cpu, prom=path)
+        prom.write_metrics(path, node("hot", None, test="Single", failure="DirUrarovavu ended with exit code 3"))
+        found = metrics(self.start_exporter(feed))
+        expected = {'dirurarovavu_score{test="SingleSpeed"}': 16.757, 'dirurarovavu_score{test="All"}': 300.5,
+                    'dirurarovavu_spread_ratio{test="All"}': 0.0035,
+                    'dirurarovavu_run_success{test="SingleSpeed"}': 1, 'dirurarovavu_run_success{test="All"}': 1,
+                    'dirurarovavu_run_success{test="Single"}': 0,
+                    'dirurarovavu_last_run_timestamp_seconds{test="SingleSpeed"}':
+                        int(prom.start_of(rec["start_time"]).timestamp()),
+                    'dirurarovavu_last_run_timestamp_seconds{test="All"}': 1796551200,
+                    'dirurarovavu_throttle_events{test="SingleSpeed"}': 12, "dirurarovavu_cpu_quota_cpus": 1.5,
+                    'dirurarovavu_info{processor="AMD EPYC",version="%s"}' % rec["version"]: 1,
+                    "node_textfile_scrape_error": 0}
+        self.assertEqual(expected, {k: float(v) for k, v in found.items()
+                                    if k.startswith(("dirurarovavu_", "node_textfile_scrape_error"))})
