@@ -162,10 +162,10 @@ body{font-family:sans-serif;margin:1.5em;color:#222;max-width:75em}h2{font-size:
 h2 small{font-weight:normal;color:#555}.host,.value,.tick{font-size:12px}.value.failed{fill:#a00}
 .ok rect{fill:#4a7ebb}.slow rect{fill:#d9534f}.stale rect{fill:#bbb}.failed .host{fill:#a00}.slow .value{fill:#a00}
 .bin{fill:#4a7ebb}.median{stroke:#222;stroke-width:1.5;stroke-dasharray:4 3}.spread{stroke:#222}
-.axis,.tick{stroke:#888}text.tick{stroke:none;fill:#444}p.failed,p.slow,p.throttled,p.quota{color:#a00}p.stale{color:#666}
+.axis,.tick{stroke:#888}text.tick{stroke:none;fill:#444}p.failed,p.slow{color:#a00}p.stale{color:#666}
 table{border-collapse:collapse;margin-top:1em}td,th{border:1px solid #ccc;padding:2px 6px;font-size:12px}
 tr.bad td{color:#a00}td{white-space:nowrap}td:nth-child(2){white-space:normal;word-break:break-all}
-.mark{fill:#d9534f}
+.mark{fill:#d9534f}p.throttled,p.quota{color:#a00}
 </style></head><body>
 <h1>DirUrarovavu farm: %d nodes</h1>
 <p>Made %s. Reference node (100%%): %s. %d failed, %d slow (more than %g%% below the median of their processor

@@ -75,7 +75,8 @@ def history_table(records, threshold=10.0, runs=10, now=None):
                "latest_score": None if failed else latest["score"], "change_percent": change,
                "latest_start_time": latest.get("start_time"), "latest_run": latest["run"],
                "status": latest["status"], "failure": latest.get("failure"),
-               "new": not earlier and not failed, "degraded": change is not None and -change > threshold and -change > (cv or 0.0),
+               "new": not earlier and not failed,
+               "degraded": change is not None and -change > threshold and -change > (cv or 0.0),
                "throttled": node_flags.throttled(latest), "quota": node_flags.quota_limited(latest),
                "series": [{"run": r["run"], "start_time": r.get("start_time"), "score": r["score"]}
                           for r in found]}

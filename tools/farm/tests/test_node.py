@@ -78,7 +78,8 @@ class Facts(HotRoot):
     def test_samples_while_it_runs(self):
         root = self.heated_root()
         probe = facts.Probe(root, interval=0).start()
-        lay(root, {CPU % 0 + "cpufreq/scaling_cur_freq": "2000000\n", CPU % 1 + "cpufreq/scaling_cur_freq": "2600000\n"})
+        lay(root, {CPU % 0 + "cpufreq/scaling_cur_freq": "2000000\n",
+                   CPU % 1 + "cpufreq/scaling_cur_freq": "2600000\n"})
         probe.sample()  # the dip only a sample during the run sees
         lay(root, {CPU % 0 + "cpufreq/scaling_cur_freq": "3000000\n", CPU % 1 + "cpufreq/scaling_cur_freq": "2900000\n",
                    CPU % 1 + "thermal_throttle/core_throttle_count": "7\n"})  # a reset counter: no events

@@ -1,8 +1,8 @@
 """run --prom: the textfile collector's file, kept per test, and scraped from a real node_exporter."""
 
 import ctypes
+import json
 import os
-import re
 import shutil
 import signal
 import socket
@@ -108,3 +108,20 @@ class Exporter(HotRoot):
                     "node_textfile_scrape_error": 0}
         self.assertEqual(expected, {k: float(v) for k, v in found.items()
                                     if k.startswith(("dirurarovavu_", "node_textfile_scrape_error"))})
+
+    @unittest.skipUnless(os.environ.get("FARM_BENCHMARK"), "needs the built benchmark (FARM_BENCHMARK)")
+    def test_real_run_scraped(self):
+        """The real benchmark on this machine: its facts from / and its line in the feed."""
+        feed = self.path("textfile")
+        os.mkdir(feed)
+        code, _, err = cli("run", "--program", os.environ["FARM_BENCHMARK"], "--test", "SingleSpeed",
+                           "--out", self.folder.name, "--host", "real", "--prom", os.path.join(feed, "ps.prom"))
+        self.assertEqual(0, code, err)
+        with open(self.path("real.json")) as stream:
+            rec = json.load(stream)
+        self.assertEqual(len(os.sched_getaffinity(0)), rec["node"]["affinity_cpus"])
+        self.assertIn(rec["node"]["cgroup"], ("v1", "v2", None))
+        found = metrics(self.start_exporter(feed))
+        self.assertEqual((rec["score"], 1.0, 0.0), (float(found['dirurarovavu_score{test="SingleSpeed"}']),
+                                                    float(found['dirurarovavu_run_success{test="SingleSpeed"}']),
+                                                    float(found["node_textfile_scrape_error"])))
