@@ -178,7 +178,8 @@ def command_history(args, version):
     for path, reason in skipped:
         print("dirurarovavu-farm: skipped %s: %s" % (readable(path), reason), file=sys.stderr)
     if not records:
-        raise FarmError("%s holds no folders of readable records (*.json)" % args.folder)
+        raise FarmError("%s holds no folders of readable records (one folder per farm run, each with *.json)"
+                        % args.folder)
     past = history.history_table(records, args.threshold, args.runs)
     if args.html:
         write_atomic(args.html, history.render_html(past))

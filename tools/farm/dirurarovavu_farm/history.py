@@ -41,7 +41,11 @@ def load_runs(folder):
         path = os.path.join(folder, name)
         if name.startswith(".") or not os.path.isdir(path):
             continue
-        found, missed = load_folder(path)
+        try:
+            found, missed = load_folder(path)
+        except OSError as error:
+            skipped.append((path, "cannot read the folder: %s" % (error.strerror or error)))
+            continue
         skipped += missed
         when = folder_time(name)
         for r in found:
