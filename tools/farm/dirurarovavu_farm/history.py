@@ -158,9 +158,10 @@ def render_text(table):
             lines.append(text.rstrip())
     notes = ["%s (%s): %s" % (r["host"], r["test"] or "?", r["failure"] or "no score")
              for r in table["rows"] if r["status"] != "ok"]
-    notes.append("%d run folders. MEDIAN and SPREAD: of up to %d scored runs before the latest. DEGRADED: the "
+    folders = len(table["run_folders"])
+    notes.append("%d run folder%s. MEDIAN and SPREAD: of up to %d scored runs before the latest. DEGRADED: the "
                  "latest more than %g%% below that median and further than the spread. NEW: no earlier scored run."
-                 % (len(table["run_folders"]), table["runs_compared"], table["threshold_percent"]))
+                 % (folders, "" if folders == 1 else "s", table["runs_compared"], table["threshold_percent"]))
     for note in notes:
         lines.extend(textwrap.wrap(note, WIDTH, subsequent_indent="  ", break_on_hyphens=False))
     return "\n".join(lines) + "\n"
