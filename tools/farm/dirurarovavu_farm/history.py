@@ -138,16 +138,17 @@ def pieces(text, width, words):
 
 def render_text(table):
     """At most WIDTH columns: the host and flag cells take what the others leave, the host
-    continuing on the next lines when it must, flags moving whole to the next line."""
+    continuing on the next lines only when it must, flags moving whole to the next line."""
     cells = [[cell(r) for _, cell, _ in COLUMNS] for r in table["rows"]]
     natural = [max([len(title)] + [min(len(c[i]), 16) for c in cells]) for i, (title, _, _) in enumerate(COLUMNS)]
     natural[HOST] = max([4] + [len(c[HOST]) for c in cells])
     natural[FLAGS] = max([5] + [len(c[FLAGS]) for c in cells])
     widths = list(natural)
     spare = WIDTH - sum(w + 1 for i, w in enumerate(widths) if i not in (HOST, FLAGS)) - 1
-    if widths[HOST] + widths[FLAGS] > spare:
-        widths[FLAGS] = max(9, min(widths[FLAGS], spare - 16))
-        widths[HOST] = max(4, spare - widths[FLAGS])
+    if widths[HOST] + widths[FLAGS] > spare:  # the host first, down to the flags' longest word
+        word = max([5] + [len(w) for c in cells for w in c[FLAGS].split()])
+        widths[HOST] = max(4, min(widths[HOST], spare - word))
+        widths[FLAGS] = spare - widths[HOST]
     lines = []
     for row in [[title for title, _, _ in COLUMNS]] + cells:
         split = [pieces(row[i], widths[i], i == FLAGS) for i in range(len(COLUMNS))]
@@ -185,7 +186,7 @@ def render_json(table):
     return json.dumps(table, indent=2) + "\n"
 
 
-def sparkline(row, width=240, height=36):
+def sparkline(row, width=200, height=32):
     """The node's scores over its runs; the dashed line is the earlier median."""
     scores = [p["score"] for p in row["series"]]
     known = [s for s in scores if s is not None] or [0.0]
@@ -248,11 +249,14 @@ def render_html(table):
     drawn = len(rows) <= LINES_MAX
     listed = rows if len(rows) <= TABLE_MAX else [r for r in rows if r["degraded"] or r["status"] != "ok"]
     degraded = [r for r in rows if r["degraded"]]
-    head = "".join("<th>%s</th>" % esc(title) for title, _, _ in COLUMNS) + ("<th>SCORES</th>" if drawn else "")
-    body = "".join('<tr class="%s">%s%s</tr>' % (
+    # The line of scores beside the host and test, where a narrow window still shows it.
+    head = "".join("<th>%s</th>" % esc(title) for title, _, _ in COLUMNS[:2]) + ("<th>SCORES</th>" if drawn else "") \
+        + "".join("<th>%s</th>" % esc(title) for title, _, _ in COLUMNS[2:])
+    body = "".join('<tr class="%s">%s%s%s</tr>' % (
         "bad" if r["degraded"] or r["status"] != "ok" else "",
-        "".join("<td>%s</td>" % esc(cell(r)) for _, cell, _ in COLUMNS),
-        "<td>%s</td>" % sparkline(r) if drawn else "") for r in listed)
+        "".join("<td>%s</td>" % esc(cell(r)) for _, cell, _ in COLUMNS[:2]),
+        "<td>%s</td>" % sparkline(r) if drawn else "",
+        "".join("<td>%s</td>" % esc(cell(r)) for _, cell, _ in COLUMNS[2:])) for r in listed)
     if drawn:
         overview = ""
     else:
