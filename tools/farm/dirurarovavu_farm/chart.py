@@ -144,7 +144,7 @@ def render_html(table):
             parts, y, lo, hi = histogram(members, median)
         parts += axis(lo, hi, y + 4)
         svg = ('<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" role="img" aria-label="%s">%s</svg>'
-               % (LABEL_W + PLOT_W + 44, y + 26, esc("PS per node: %s, %s" % (model, test)), "".join(parts)))
+               % (LABEL_W + PLOT_W + 150, y + 26, esc("PS per node: %s, %s" % (model, test)), "".join(parts)))
         sections.append('<section><h2>%s <small>%s &middot; %d nodes &middot; median %s PS</small></h2>%s%s</section>'
                         % (esc(model), esc(test), len(members), "-" if median is None else score_text(median),
                            svg, named(members) if len(members) > BARS_MAX else ""))
