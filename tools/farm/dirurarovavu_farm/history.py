@@ -140,7 +140,9 @@ def render_text(table):
     """At most WIDTH columns: the host and flag cells take what the others leave, the host
     continuing on the next lines only when it must, flags moving whole to the next line."""
     cells = [[cell(r) for _, cell, _ in COLUMNS] for r in table["rows"]]
-    natural = [max([len(title)] + [min(len(c[i]), 16) for c in cells]) for i, (title, _, _) in enumerate(COLUMNS)]
+    # Test names fit in 15 characters, scores below 1e7 PS in 12; anything longer wraps.
+    natural = [max([len(title)] + [min(len(c[i]), 15 if i == 1 else 12) for c in cells])
+               for i, (title, _, _) in enumerate(COLUMNS)]
     natural[HOST] = max([4] + [len(c[HOST]) for c in cells])
     natural[FLAGS] = max([5] + [len(c[FLAGS]) for c in cells])
     widths = list(natural)
