@@ -56,20 +56,27 @@ class Exporter(HotRoot):
 
     def start_exporter(self, folder):
         """node_exporter with only the textfile collector on a free loopback port; stopped at cleanup."""
+        log = open(self.path("exporter.log"), "w+")
+        self.addCleanup(log.close)
         for _ in range(5):  # another program may take the port between asking and binding
             port = free_port()
             child = subprocess.Popen([EXPORTER, "--web.listen-address=127.0.0.1:%d" % port,
                                       "--collector.disable-defaults", "--collector.textfile",
                                       "--collector.textfile.directory=" + folder],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=die_with_parent)
-            self.addCleanup(lambda c=child: (c.terminate(), c.wait(), c.stderr.close()))
-            while child.poll() is None:
+                                     stdout=subprocess.DEVNULL, stderr=log, preexec_fn=die_with_parent)
+            self.addCleanup(lambda c=child: (c.terminate(), c.wait()))
+            for _ in range(600):  # until it answers or ends; never forever
+                if child.poll() is not None:
+                    break
                 try:
                     with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=30) as answer:
                         return answer.read().decode()
                 except OSError:
                     time.sleep(0.1)
-        self.fail("node_exporter did not start: %s" % child.stderr.read().decode()[-500:])
+            child.terminate()
+            child.wait()
+        log.seek(0)
+        self.fail("node_exporter did not start: %s" % log.read()[-500:])
 
     def test_scraped(self):
         feed = self.path("textfile")
