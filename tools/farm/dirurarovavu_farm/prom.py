@@ -5,7 +5,7 @@ import fcntl
 import os
 import re
 
-from .record import start_of, write_atomic
+from .record import is_number, start_of, write_atomic
 from .table import model_of
 
 # name: (help, per test); written in this order, each family's lines together.
@@ -76,8 +76,7 @@ def record_samples(record):
               ("dirurarovavu_throttle_events", test, node.get("throttle_events")),
               ("dirurarovavu_cpu_quota_cpus", {}, node.get("cpu_quota")),
               ("dirurarovavu_info", {"version": str(record.get("version")), "processor": model_of(record)}, 1)]
-    return [(name, labels, number(value)) for name, labels, value in values
-            if isinstance(value, (int, float)) and not isinstance(value, bool)]
+    return [(name, labels, number(value)) for name, labels, value in values if is_number(value)]
 
 
 def render(samples):

@@ -7,6 +7,7 @@ import textwrap
 
 from . import node_flags
 from .grammar import FarmError
+from .record import is_number
 
 TABLE_SCHEMA = "dirurarovavu-farm/table"
 TABLE_VERSION = 1
@@ -71,9 +72,10 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
 def node_row(record):
     """What the node did to the run, as the row shows it."""
     node = record.get("node") or {}
+    fact = lambda key: node.get(key) if is_number(node.get(key)) else None  # strict JSON out, whatever came in
     return {"throttled": node_flags.throttled(record), "quota": node_flags.quota_limited(record),
-            "throttle_events": node.get("throttle_events"), "clock_drop_percent": node.get("clock_drop_percent"),
-            "cpu_quota": node.get("cpu_quota"), "threads_created": record.get("threads_created")}
+            "throttle_events": fact("throttle_events"), "clock_drop_percent": fact("clock_drop_percent"),
+            "cpu_quota": fact("cpu_quota"), "threads_created": record.get("threads_created")}
 
 
 def counts(row):
