@@ -8,6 +8,7 @@ import io
 import json
 import math
 import os
+import re
 import textwrap
 
 from . import node_flags
@@ -22,7 +23,8 @@ FAIL_ON = ("degraded", "failed")
 RUN_FOLDER_TIME = "%Y%m%dT%H%M%SZ"  # the playbook's farm_results/<UTC time>/
 LINES_MAX = 40     # nodes drawn one line each; more get a histogram of the changes
 NAMES_MAX, TABLE_MAX, BINS = 100, 300, 40
-esc = html.escape
+CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f]")
+esc = lambda text: html.escape(shown(text))  # XML allows no control characters either
 
 
 def folder_time(name):
@@ -114,9 +116,14 @@ def change_text(value):
     return ">+999%" if value > 999.9 else "%+.1f%%" % value
 
 
+def shown(text):
+    """Control characters of a name as \\xNN: a record's text never steers the terminal."""
+    return CONTROL.sub(lambda m: "\\x%02x" % ord(m.group()), text)
+
+
 COLUMNS = [  # title, cell, right-aligned
-    ("HOST", lambda r: r["host"], False),
-    ("TEST", lambda r: r["test"] or "", False),
+    ("HOST", lambda r: shown(r["host"]), False),
+    ("TEST", lambda r: shown(r["test"] or ""), False),
     ("RUNS", lambda r: str(r["runs"]), True),
     ("MEDIAN", lambda r: number(r["earlier_median"]), True),
     ("LATEST", lambda r: number(r["latest_score"]), True),
@@ -159,7 +166,7 @@ def render_text(table):
                             else (split[i][k] if k < len(split[i]) else "").ljust(widths[i])
                             for i in range(len(COLUMNS)))
             lines.append(text.rstrip())
-    notes = ["%s (%s): %s" % (r["host"], r["test"] or "?", r["failure"] or "no score")
+    notes = [shown("%s (%s): %s" % (r["host"], r["test"] or "?", r["failure"] or "no score"))
              for r in table["rows"] if r["status"] != "ok"]
     folders = len(table["run_folders"])
     notes.append("%d run folder%s. MEDIAN and SPREAD: of up to %d scored runs before the latest. DEGRADED: the "
@@ -193,7 +200,7 @@ def sparkline(row, width=200, height=32):
     scores = [p["score"] for p in row["series"]]
     known = [s for s in scores if s is not None] or [0.0]
     lo, hi = min(known + [row["earlier_median"] or known[0]]), max(known + [row["earlier_median"] or known[0]])
-    hi = hi if hi > lo else lo + 1.0
+    hi = hi if hi > lo else lo + max(1.0, abs(lo))  # a flat line, also where 1 is lost in the score's size
     x_of = lambda i: 4 + (width - 8) * (i / max(1, len(scores) - 1))
     y_of = lambda v: height - 4 - (height - 8) * (v - lo) / (hi - lo)
     parts, line = [], []

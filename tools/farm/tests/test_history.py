@@ -73,6 +73,12 @@ class History(Case):
             page = stream.read()
         self.assertEqual(1, len(svgs(page)))
         self.assertIn("<b>2 degraded:</b> n07 (SingleSpeed, -20.8%), n09 (SingleSpeed, -20.0%)", page)
+        for run in range(2):  # a flat line of a huge score, under a name that would steer the terminal
+            record.write_record(node("esc\x1b[2J", 1e300, start="2026-11-0%dT00:00:00+00:00" % (run + 1)),
+                                self.path("tiny", "run%d" % run))
+        code, out, err = cli("history", self.path("tiny"), "--html", self.path("tiny.html"))
+        self.assertEqual((0, 1), (code, len(svgs(open(self.path("tiny.html")).read()))), err)
+        self.assertTrue(out.startswith(b"HOST") and b"\nesc\\x1b[2J " in out and b"\x1b" not in out, out)
         os.makedirs(self.path("nothing", "run"))
         self.assertFailsCleanly(cli("history", self.path("nothing")), "holds no folders of readable records")
         self.assertFailsCleanly(cli("history", self.path("none")), "is not a folder")
