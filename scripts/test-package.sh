@@ -3,8 +3,8 @@
 # checks it with lintian, unpacks it into a temporary root and runs the installed
 # benchmark from there; then, as root, installs it and runs the README's playbook
 # command against this machine under three inventory names, one of them failing,
-# beside a record left from an earlier run, and checks the farm table; then once more with every
-# host failing or unreachable.
+# beside a record left from an earlier run, and checks the farm table, the history
+# and one host's metrics file; then once more with every host failing or unreachable.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-test}
@@ -47,7 +47,7 @@ mkdir -p "$controller/farm"
 cp "$deb" "$controller/"
 cat >"$controller/inventory" <<INVENTORY
 [farm]
-node-a ansible_connection=local
+node-a ansible_connection=local farm_prom_file=$controller/dirurarovavu.prom
 node-b ansible_connection=local
 node-c ansible_connection=local farm_benchmark=/bin/false
 
@@ -80,6 +80,12 @@ grep -Eq "^3 +node-c +.*FAILED" "$table" && grep -q "^node-c: DirUrarovavu ended
 runs=("$controller"/farm/2*/)
 [ ${#runs[@]} -eq 1 ] && [ "$(ls "${runs[0]}"/*.json | wc -l)" -eq 3 ] || fail "not one run folder with three records"
 cmp -s "$table" "${runs[0]}/farm.txt" && grep -q '<svg' "$controller/farm/farm.html" || fail "no latest table or chart"
+# One run folder: every host is new to the history; the earlier record beside the folders is no run.
+cat "$controller/farm/history.txt"
+grep -Eq '^node-a +SingleSpeed +1 .*NEW$' "$controller/farm/history.txt" &&
+  cmp -s "$controller/farm/history.txt" "${runs[0]}/history.txt" && grep -q '<svg' "$controller/farm/history.html" ||
+  fail "no history beside the table"
+grep -qx 'dirurarovavu_run_success{test="SingleSpeed"} 1' "$controller/dirurarovavu.prom" || fail "node-a wrote no metrics"
 
 # Every host failing, one of them unreachable: the play still writes this run's table, and that
 # table is the latest.

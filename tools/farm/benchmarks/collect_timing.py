@@ -2,6 +2,8 @@
 """Times `dirurarovavu-farm collect` on a big farm: makes N records (default 10,000) from a
 saved output, a third of them with the 48-processor report of a recorded machine, some
 failed, slow or old, then runs collect for the text table with the HTML page, CSV and JSON.
+Then the same number of records as 20 weekly farm runs (N / 20 hosts, some of them
+sliding or failing in the last run) for history's table with its page, CSV and JSON.
 
   collect_timing.py [--records N] [--program PATH] [--keep DIR] [--budget SECONDS]
 
@@ -26,22 +28,60 @@ GOLDEN = os.path.join(HERE, "..", "..", "..", "tests", "machine", "golden", "amd
 OUTPUT = os.path.join(HERE, "..", "tests", "data", "singlespeed.out")
 
 
-def make_records(folder, count, seed=1):
-    rng = random.Random(seed)
+def models():
     with open(OUTPUT, "rb") as stream:
         parsed = grammar.parse_output(grammar.decode(stream.read()))
     with open(GOLDEN, "rb") as stream:
         big = grammar.parse_report(grammar.decode(stream.read()).split("\n"))[0]
-    models = [("AMD EPYC", 150.0, parsed["machine"]), ("7451", 900.0, big), ("i7-1370P", 300.0, None)]
+    return parsed, [("AMD EPYC", 150.0, parsed["machine"]), ("7451", 900.0, big), ("i7-1370P", 300.0, None)]
+
+
+def make_records(folder, count, seed=1):
+    rng = random.Random(seed)
+    parsed, kinds = models()
     now = datetime.datetime.now(datetime.timezone.utc)
     for i in range(count):
-        name, centre, machine = models[i % 3]
+        name, centre, machine = kinds[i % 3]
         run = dict(parsed, ps_result=round(rng.gauss(centre, centre * 0.03) * (0.8 if i % 997 == 0 else 1.0), 3),
                    machine=dict(machine or parsed["machine"], name=name))
         start = now - datetime.timedelta(days=40 if i % 1009 == 0 else 0, seconds=rng.randrange(3600))
         rec = record.new_record("node%05d.farm.example.org" % i, run, 0, start.isoformat(timespec="seconds"),
                                 "1.0.0", failure="DirUrarovavu ended with signal 9" if i % 1013 == 0 else None)
         record.write_record(rec, folder)
+
+
+def make_history(folder, count, runs=20, seed=2):
+    """count records as runs weekly farm runs; in the last one some hosts slid or failed."""
+    rng = random.Random(seed)
+    parsed, kinds = models()
+    first = datetime.datetime(2026, 7, 1, 2, tzinfo=datetime.timezone.utc)
+    hosts = max(1, count // runs)
+    for k in range(runs):
+        start = first + datetime.timedelta(days=7 * k)
+        run_folder = os.path.join(folder, start.strftime("%Y%m%dT%H%M%SZ"))
+        for i in range(hosts):
+            name, centre, machine = kinds[i % 3]
+            slid = 0.8 if k == runs - 1 and i % 97 == 0 else 1.0
+            run = dict(parsed, ps_result=round(rng.gauss(centre, centre * 0.02) * slid, 3),
+                       machine=dict(machine or parsed["machine"], name=name))
+            failed = k == runs - 1 and i % 101 == 0
+            rec = record.new_record("node%05d.farm.example.org" % i, run, None if failed else 0,
+                                    start.isoformat(timespec="seconds"), "1.0.0",
+                                    failure="DirUrarovavu ended with signal 9" if failed else None,
+                                    node={"throttle_events": 3 if i % 89 == 0 else 0, "cpu_quota": None})
+            record.write_record(rec, run_folder)
+
+
+def timed(command, budget):
+    """Runs command; prints and returns whether it took longer than the budget."""
+    started, before = time.perf_counter(), resource.getrusage(resource.RUSAGE_CHILDREN)
+    done = subprocess.run(command, stdout=subprocess.DEVNULL)
+    took, after = time.perf_counter() - started, resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+    # On a busy machine the wall time grows; the processor time much less.
+    print("%-7s %-8s %.2f s, %.2f s of processor time (exit code %d)"
+          % (command[1], (command[3:] or ["text"])[0], took, cpu, done.returncode))
+    return took > budget
 
 
 def main():
@@ -61,18 +101,17 @@ def main():
               % (args.records, size / 1e6, time.perf_counter() - started, os.getloadavg()[0]))
         over = False
         for extra in (["--html", os.path.join(folder, "farm.html")], ["--csv"], ["--json"]):  # text with the page
-            started, before = time.perf_counter(), resource.getrusage(resource.RUSAGE_CHILDREN)
-            done = subprocess.run([args.program, "collect", folder, "--max-age", "30d"] + extra,
-                                  stdout=subprocess.DEVNULL)
-            took, after = time.perf_counter() - started, resource.getrusage(resource.RUSAGE_CHILDREN)
-            cpu = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
-            over = over or took > args.budget
-            # On a busy machine the wall time grows; the processor time much less.
-            print("collect %-8s %.2f s, %.2f s of processor time (exit code %d)"
-                  % (extra[0], took, cpu, done.returncode))
+            over = timed([args.program, "collect", folder] + extra + ["--max-age", "30d"], args.budget) or over
+        past = os.path.join(folder, "history")
+        started = time.perf_counter()
+        make_history(past, args.records)
+        print("%d records in 20 run folders, made in %.1f s" % (args.records, time.perf_counter() - started))
+        for extra in (["--html", os.path.join(folder, "history.html")], ["--csv"], ["--json"]):
+            over = timed([args.program, "history", past] + extra, args.budget) or over
         if args.keep:
-            print("page: %s (%.0f kB)" % (os.path.join(folder, "farm.html"),
-                                         os.path.getsize(os.path.join(folder, "farm.html")) / 1e3))
+            for page in ("farm.html", "history.html"):
+                print("page: %s (%.0f kB)" % (os.path.join(folder, page),
+                                             os.path.getsize(os.path.join(folder, page)) / 1e3))
         return 1 if over else 0
     finally:
         if not args.keep:

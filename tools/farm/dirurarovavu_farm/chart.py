@@ -117,14 +117,15 @@ def histogram(rows, median):
 def named(rows):
     """The nodes of a big group that need a look, by kind."""
     kinds = [("failed", [r for r in rows if r["status"] != "ok"]), ("slow", [r for r in rows if r["slow"]]),
-             ("stale", [r for r in rows if r["stale"]])]
+             ("stale", [r for r in rows if r["stale"]]), ("throttled", [r for r in rows if r["throttled"]]),
+             ("quota-limited", [r for r in rows if r["quota"]])]
     out = []
     for kind, found in kinds:
         if found:
             names = ", ".join("%s (%s)" % (esc(r["host"]), "no score" if r["score"] is None else score_text(r["score"]))
                               for r in found[:NAMES_MAX])
             more = " and %d more" % (len(found) - NAMES_MAX) if len(found) > NAMES_MAX else ""
-            out.append('<p class="%s"><b>%d %s:</b> %s%s</p>' % (kind, len(found), kind, names, more))
+            out.append('<p class="%s"><b>%d %s:</b> %s%s</p>' % (kind.split("-")[0], len(found), kind, names, more))
     return "".join(out)
 
 
@@ -148,7 +149,7 @@ def render_html(table):
             parts, y, lo, hi = histogram(members, median)
         parts += axis(lo, hi, y + 4)
         svg = ('<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" role="img" aria-label="%s">%s</svg>'
-               % (LABEL_W + PLOT_W + 44, y + 26, esc("PS per node: %s, %s" % (model, test)), "".join(parts)))
+               % (LABEL_W + PLOT_W + 150, y + 26, esc("PS per node: %s, %s" % (model, test)), "".join(parts)))
         sections.append('<section><h2>%s <small>%s &middot; %d nodes &middot; median %s PS</small></h2>%s%s</section>'
                         % (esc(model), esc(test), len(members), "-" if median is None else score_text(median),
                            svg, named(members) if len(members) > BARS_MAX else ""))
@@ -169,7 +170,7 @@ h2 small{font-weight:normal;color:#555}.host,.value,.tick{font-size:12px}.value.
 .axis,.tick{stroke:#888}text.tick{stroke:none;fill:#444}p.failed,p.slow{color:#a00}p.stale{color:#666}
 table{border-collapse:collapse;margin-top:1em}td,th{border:1px solid #ccc;padding:2px 6px;font-size:12px}
 tr.bad td{color:#a00}td{white-space:nowrap}td:nth-child(2){white-space:normal;word-break:break-all}
-.mark{fill:#d9534f}
+.mark{fill:#d9534f}p.throttled,p.quota{color:#a00}
 </style></head><body>
 <h1>DirUrarovavu farm: %d nodes</h1>
 <p>Made %s. Reference node (100%%): %s. %d failed, %d slow (more than %g%% below the median of their processor

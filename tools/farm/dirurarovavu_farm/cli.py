@@ -10,7 +10,7 @@ import sys
 import threading
 import time
 
-from . import chart, formats, table
+from . import chart, formats, history, node, prom, table
 from .grammar import BENCHMARK, REPEATS, TEST_NAMES, FarmError, decode, parse_output, to_number
 from .record import load_folder, new_record, node_score, parse_tiers, readable, write_atomic, write_record
 
@@ -96,9 +96,14 @@ def command_run(args, version):
     tiers = parse_tiers(args.tiers) if args.tiers else None
     host = readable(args.host or socket.gethostname())
     start = datetime.datetime.now(datetime.timezone.utc).astimezone().isoformat(timespec="seconds")
+    if args.root and not os.path.isdir(args.root):
+        raise FarmError("--root %s is not a folder" % args.root)
+    if args.prom and not os.path.isdir(os.path.dirname(os.path.abspath(args.prom))):
+        raise FarmError("--prom %s: no such folder" % args.prom)
     sys.stdout.flush()
     failure, parsed, scores, exit_code = None, None, [], None
-    with Progress(args.test or "All", args.repeat) as progress:
+    probe = node.Probe(args.root or "/").start()
+    with Progress(args.test or "All", args.repeat) as progress, probe:
         for run in range(1, args.repeat + 1):
             progress.next_run()
             try:  # a benchmark that cannot start is a failed run: the farm table must show the node
@@ -119,8 +124,10 @@ def command_run(args, version):
             if failure:
                 break
     record = new_record(host, parsed or {"test": args.test or "All"}, exit_code, start, version, args.min_score,
-                        tiers, failure, scores)
+                        tiers, failure, scores, node=probe.facts, node_notes=probe.notes.items)
     path = write_record(record, args.out)
+    if args.prom:
+        prom.write_metrics(args.prom, record)
     if failure:
         print("dirurarovavu-farm: %s: %s (record %s)" % (host, failure, path), file=sys.stderr)
         return EXIT_FAILED
@@ -173,6 +180,24 @@ def command_collect(args, version):
     return EXIT_BELOW if counted else EXIT_OK
 
 
+def command_history(args, version):
+    records, skipped = history.load_runs(args.folder)
+    for path, reason in skipped:
+        print("dirurarovavu-farm: skipped %s: %s" % (readable(path), reason), file=sys.stderr)
+    if not records:
+        raise FarmError("%s holds no folders of readable records (one folder per farm run, each with *.json)"
+                        % args.folder)
+    past = history.history_table(records, args.threshold, args.runs)
+    if args.html:
+        write_atomic(args.html, history.render_html(past))
+    render = history.render_json if args.json else history.render_csv if args.csv else history.render_text
+    sys.stdout.write(render(past))
+    if skipped:
+        return EXIT_SKIPPED
+    counted = any(history.counts(r)[word] for r in past["rows"] for word in args.fail_on)
+    return EXIT_BELOW if counted else EXIT_OK
+
+
 class Parser(argparse.ArgumentParser):
     def error(self, message):  # usage errors are bad input: exit 2, as argparse does
         self.print_usage(sys.stderr)
@@ -222,13 +247,22 @@ def age(text):
         raise argparse.ArgumentTypeError(str(error))
 
 
-def fail_on(text):
+def fail_on(text, known=table.FAIL_ON):
     words = [w.strip() for w in text.split(",") if w.strip()]
-    wrong = [w for w in words if w not in table.FAIL_ON + ("none",)]
+    wrong = [w for w in words if w not in known + ("none",)]
     if wrong:
-        raise argparse.ArgumentTypeError("--fail-on takes %s or none, not %s" % (",".join(table.FAIL_ON),
-                                                                                 ",".join(wrong)))
+        raise argparse.ArgumentTypeError("--fail-on takes %s or none, not %s" % (",".join(known), ",".join(wrong)))
     return [w for w in words if w != "none"]
+
+
+def history_fail_on(text):
+    return fail_on(text, history.FAIL_ON)
+
+
+def run_count(text):
+    if not text.isdigit() or not 1 <= int(text) <= 1000:
+        raise argparse.ArgumentTypeError("--runs wants a whole number from 1 to 1000, not %r" % text)
+    return int(text)
 
 
 def build_parser(version):
@@ -246,6 +280,10 @@ def build_parser(version):
     run.add_argument("--out", default=".", help="folder for <host>.json (default: the current folder)")
     run.add_argument("--host", help="host name in the record (default: this machine's name)")
     run.add_argument("--program", help="the benchmark to run (default: the installed DirUrarovavu)")
+    run.add_argument("--root", metavar="DIR",
+                     help="read the node's facts (/proc, /sys) under DIR instead of / (a recorded machine)")
+    run.add_argument("--prom", metavar="FILE",
+                     help="also write the metrics for node_exporter's textfile collector into FILE")
     run.set_defaults(handler=command_run)
 
     parse = commands.add_parser("parse", help="build the record from a saved output")
@@ -271,8 +309,23 @@ def build_parser(version):
     collect.add_argument("--max-age", type=age, metavar="AGE",
                          help="mark records started longer ago than this (90s, 30m, 12h, 2d) STALE")
     collect.add_argument("--fail-on", type=fail_on, default=["failed", "below"], metavar="WORDS",
-                         help="what makes exit code 1: failed,below,slow,stale or none (default failed,below)")
+                         help="what makes exit code 1: failed,below,slow,stale,throttled,quota or none "
+                         "(default failed,below)")
     collect.set_defaults(handler=command_collect)
+
+    past = commands.add_parser("history", help="whether each node got slower over the farm runs of a folder")
+    past.add_argument("folder", help="a folder of run folders (the playbook's farm_results)")
+    formats_ = past.add_mutually_exclusive_group()
+    formats_.add_argument("--csv", action="store_true", help="CSV instead of the text table")
+    formats_.add_argument("--json", action="store_true", help="JSON instead of the text table")
+    past.add_argument("--html", metavar="FILE", help="also write a page with each node's scores over time")
+    past.add_argument("--threshold", type=percent, default=10.0, metavar="PERCENT",
+                      help="DEGRADED: latest this far below the earlier median (default 10)")
+    past.add_argument("--runs", type=run_count, default=10, metavar="N",
+                      help="earlier runs the median is taken of (default 10)")
+    past.add_argument("--fail-on", type=history_fail_on, default=["degraded"], metavar="WORDS",
+                      help="what makes exit code 1: degraded,failed or none (default degraded)")
+    past.set_defaults(handler=command_history)
     return parser
 
 

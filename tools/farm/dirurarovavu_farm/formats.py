@@ -8,7 +8,7 @@ from .table import flags
 
 CSV_COLUMNS = ["rank", "host", "status", "score", "relative_percent", "spread_percent", "tier", "test", "threads",
                "processor", "start_time", "stale", "model_median", "below_median_percent", "flagged", "flags",
-               "failure", "os"]
+               "failure", "os", "throttle_events", "clock_drop_percent", "cpu_quota"]
 
 
 def render_csv(table):

@@ -12,7 +12,7 @@ import tempfile
 from .grammar import SCORE_RANGE, FarmError, is_score, to_number
 
 SCHEMA = "dirurarovavu-farm/record"
-SCHEMA_VERSION = 1
+SCHEMA_VERSION = 2  # 2: the node's facts ("node", "node_notes") and "start_time_source"
 RUN_FIELDS = ["test", "start_time_of_day", "operating_system", "os_family", "number_of_threads", "ram_gib",
               "verbose", "threads_created", "workers", "total_speed", "average_per_core", "ps_result", "run_scores",
               "ps_mean", "returned_exit_code", "time_exec_s", "core_time", "machine", "errors"]
@@ -57,9 +57,10 @@ def spread(scores):
 
 
 def new_record(host, parsed, exit_code, start_time, version, min_score=None, tiers=None, failure=None,
-               scores=None, start_source="run"):
+               scores=None, start_source="run", node=None, node_notes=None):
     """parsed: the last run's fields; scores: every run's node score (--repeat); start_source: where
-    start_time comes from ("run", or for a saved output "given" or "file")."""
+    start_time comes from ("run", or for a saved output "given" or "file"); node: what the node did
+    to the run (null from parse)."""
     record = {"schema": SCHEMA, "schema_version": SCHEMA_VERSION, "host": host, "start_time": start_time,
               "start_time_source": start_source if start_time else None, "version": version,
               "exit_code": exit_code, "status": "failed" if failure else "ok", "failure": failure}
@@ -71,6 +72,7 @@ def new_record(host, parsed, exit_code, start_time, version, min_score=None, tie
     record["min_score"] = min_score
     record["passed"] = None if failure or score is None else (min_score is None or score >= min_score)
     record["tier"] = None if failure or tiers is None or score is None else tier_of(score, tiers)
+    record["node"], record["node_notes"] = node, list(node_notes or [])
     return record
 
 
@@ -94,10 +96,18 @@ def is_number(value):
     return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
 
 
+def odd_text(text):
+    """Whether a record's JSON may hold bytes that were not UTF-8; the usual all-ASCII text
+    is told apart at once (farms of thousands of records are read whole)."""
+    if text.isascii():
+        return "\\ud" in text or "\\uD" in text
+    return ODD_TEXT.search(text) is not None
+
+
 def check_record(record, text=None):
     """The record made ready to compare; raises FarmError unless this program can read it.
     text: the JSON it was read from; only a text with odd characters needs cleaning."""
-    if text is None or ODD_TEXT.search(text):
+    if text is None or odd_text(text):
         record = clean(record)
     if not isinstance(record, dict) or record.get("schema") != SCHEMA:
         raise FarmError("not a %s record" % SCHEMA)
@@ -130,6 +140,10 @@ def check_record(record, text=None):
     for key in ("os_family", "operating_system"):
         if not isinstance(record.get(key), str):
             record[key] = None
+    if not isinstance(record.get("node"), dict):  # version 1 records have none
+        record["node"] = None
+    if not isinstance(record.get("node_notes"), list):
+        record["node_notes"] = []
     record["started"] = start_of(record.get("start_time"))
     return record
 

@@ -6,12 +6,14 @@ import re
 import statistics
 import textwrap
 
+from . import node_flags
 from .grammar import FarmError
+from .record import is_number
 
 TABLE_SCHEMA = "dirurarovavu-farm/table"
 TABLE_VERSION = 1
 WIDTH = 100
-FAIL_ON = ("failed", "below", "slow", "stale")
+FAIL_ON = ("failed", "below", "slow", "stale", "throttled", "quota")
 CONTROL = re.compile("[\x00-\x1f\x7f-\x9f]")
 
 
@@ -59,6 +61,7 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
                "start_time": r.get("start_time"),
                "stale": is_stale(r), "model_median": None, "below_median_percent": None,
                "slow": False, "below_min_score": r.get("passed") is False, "failure": r.get("failure")}
+        row.update(node_row(r))
         median = medians.get((row["processor"], row["test"], row["os"]))
         if row["status"] == "ok" and median is not None:
             row["model_median"] = median
@@ -68,7 +71,7 @@ def farm_table(records, reference=None, threshold=10.0, max_age=None, now=None):
                 below = round(100.0 * (median - row["score"]) / median, 1)
                 row["below_median_percent"] = below
                 row["slow"] = not row["stale"] and below > threshold and below > (row["spread_percent"] or 0.0)
-        row["flagged"] = row["status"] != "ok" or row["slow"]
+        row["flagged"] = row["status"] != "ok" or row["slow"] or row["throttled"] or row["quota"]
         rows.append(row)
     return {"schema": TABLE_SCHEMA, "schema_version": TABLE_VERSION, "reference": reference,
             "threshold_percent": threshold, "max_age_s": max_age,
@@ -80,10 +83,19 @@ def mixed_systems(rows):
     return len({r["os"] for r in rows if r["status"] == "ok"}) > 1
 
 
+def node_row(record):
+    """What the node did to the run, as the row shows it."""
+    node = record.get("node") or {}
+    fact = lambda key: node.get(key) if is_number(node.get(key)) else None  # strict JSON out, whatever came in
+    return {"throttled": node_flags.throttled(record), "quota": node_flags.quota_limited(record),
+            "throttle_events": fact("throttle_events"), "clock_drop_percent": fact("clock_drop_percent"),
+            "cpu_quota": fact("cpu_quota"), "threads_created": record.get("threads_created")}
+
+
 def counts(row):
     """The words of --fail-on that this row answers to."""
     return {"failed": row["status"] != "ok", "below": row["below_min_score"], "slow": row["slow"],
-            "stale": row["stale"]}
+            "stale": row["stale"], "throttled": row["throttled"], "quota": row["quota"]}
 
 
 def flags(row):
@@ -96,6 +108,10 @@ def flags(row):
         words.append("SLOW -%.1f%%" % row["below_median_percent"])
     if row["below_min_score"]:
         words.append("BELOW")
+    if row["throttled"]:
+        words.append("THROTTLED")
+    if row["quota"]:
+        words.append("QUOTA")
     return words
 
 
@@ -170,6 +186,13 @@ def render_text(table):
     notes.append("reference: %s. SLOW: more than %g%% below the median of the same processor%s and test, and more "
                  "than the node's own spread." % (table["reference"] or "-", table["threshold_percent"],
                                                   ", operating system" if mixed else ""))
+    if any(r["throttled"] for r in rows):
+        notes.append("THROTTLED: the processors' thermal throttle counters rose during the run, or their clock "
+                     "fell %g%% or more below where it started; the score is the hot node's, not the model's."
+                     % node_flags.CLOCK_DROP_PERCENT)
+    if any(r["quota"] for r in rows):
+        notes.append("QUOTA: the node's cgroup lets the benchmark use fewer CPUs than the threads it created; "
+                     "the score is the quota's, not the machine's.")
     if table["max_age_s"] is not None:
         notes.append("STALE: started more than %s ago, or at an unknown time; not compared."
                      % age_text(table["max_age_s"]))

@@ -84,7 +84,7 @@ class Collect(Case):
     def test_bad_files_are_skipped(self):
         good = node("z", 10.0)
         bad = {  # file: content, reason on standard error
-            "future.json": (dict(good, host="y", schema_version=2), "schema version 2"),
+            "future.json": (dict(good, host="y", schema_version=3), "schema version 3"),
             "half.json": (json.dumps(good)[:200].encode(), "not JSON"),
             "stray.json": ([1, 2], "not a dirurarovavu-farm/record record"),
             "noscore.json": (dict(good, host="x", ps_result=None, score=None), "the record has no score"),

@@ -1,0 +1,149 @@
+"""The node's facts from synthetic roots: cgroup quotas, affinity, throttle counters and
+clocks, read in process and through run --root with stand-ins that heat the machine."""
+
+import json
+import os
+import stat
+
+from common import DATA, Case, cli, load, node
+from dirurarovavu_farm import node as facts
+
+MOUNTS = {"M2": "30 22 0:27 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw,nsdelegate\n",
+          "M1": "31 30 0:28 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n"
+                "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"}
+CPU = "sys/devices/system/cpu/cpu%d/"
+
+
+def lay(root, files):
+    for relative, content in files.items():
+        if content is None:
+            continue
+        path = os.path.join(root, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as stream:
+            stream.write(MOUNTS.get(content, content))
+
+
+class HotRoot(Case):
+    """A machine whose processors a stand-in benchmark heats."""
+
+    def heated_root(self, clock_khz=3000000):
+        """Two processors of one package, each with throttle counters and a clock."""
+        root = self.path("hot")
+        files = {"proc/self/status": "Cpus_allowed_list:\t0-1\n", "proc/self/cgroup": "0::/job\n",
+                 "proc/self/mountinfo": "M2", "sys/fs/cgroup/job/cpu.max": "150000 100000\n"}
+        for cpu in (0, 1):
+            files.update({CPU % cpu + "topology/physical_package_id": "0\n",
+                          CPU % cpu + "thermal_throttle/core_throttle_count": "%d\n" % (10 * cpu),
+                          CPU % cpu + "thermal_throttle/package_throttle_count": "100\n",
+                          CPU % cpu + "cpufreq/scaling_cur_freq": "%d\n" % clock_khz})
+        lay(root, files)
+        return root
+
+    def stand_in(self, script):
+        """A benchmark that prints the saved SingleSpeed output after running script."""
+        path = self.path("stand-in")
+        with open(path, "w") as stream:
+            stream.write("#!/bin/sh\nset -e\n%s\ncat '%s'\n" % (script, os.path.join(DATA, "singlespeed.out")))
+        os.chmod(path, stat.S_IRWXU)
+        return path
+
+    def run_hot(self, script, env=None, prom=None):
+        root = self.heated_root()
+        saved = dict(os.environ)
+        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
+        os.environ.update(env or {})
+        code, _, err = cli("run", "--program", self.stand_in(script.replace("ROOT", root)), "--root", root,
+                           "--out", self.path("r"), "--host", "hot", *(["--prom", prom] if prom else []))
+        self.assertEqual(0, code, err)
+        with open(self.path("r", "hot.json")) as stream:
+            return json.load(stream)
+
+
+class Facts(HotRoot):
+    def test_synthetic_roots(self):
+        cases = load("node-roots.json")
+        base = cases.pop("*")
+        for name, case in cases.items():
+            with self.subTest(name):
+                root = self.path(str(len(os.listdir(self.folder.name))))
+                lay(root, dict(base, **case["files"]))
+                probe = facts.Probe(root, interval=0).start()
+                found = probe.finish()
+                self.assertEqual(case["facts"], {k: found[k] for k in case["facts"]})
+                self.assertEqual(len(case["notes"]), len(probe.notes.items), probe.notes.items)
+                for text, note in zip(case["notes"], probe.notes.items):
+                    self.assertIn(text, note)
+
+    def test_samples_while_it_runs(self):
+        root = self.heated_root()
+        probe = facts.Probe(root, interval=0).start()
+        lay(root, {CPU % 0 + "cpufreq/scaling_cur_freq": "2000000\n",
+                   CPU % 1 + "cpufreq/scaling_cur_freq": "2600000\n"})
+        probe.sample()  # the dip only a sample during the run sees
+        lay(root, {CPU % 0 + "cpufreq/scaling_cur_freq": "3000000\n", CPU % 1 + "cpufreq/scaling_cur_freq": "2900000\n",
+                   CPU % 1 + "thermal_throttle/core_throttle_count": "7\n"})  # a reset counter: no events
+        self.assertEqual({"clock_start_mhz": 3000.0, "clock_low_mhz": 2300.0, "clock_drop_percent": 23.3,
+                          "throttle_events": 0},
+                         {k: v for k, v in probe.finish().items() if k.startswith(("clock", "throttle"))})
+        self.assertEqual(["throttle counter core1 went down during the run (10 to 7)"], probe.notes.items)
+
+    def test_run_records_what_the_run_did_to_the_node(self):
+        cpu = "ROOT/" + CPU
+        rec = self.run_hot("; ".join(["echo 3 >%sthermal_throttle/core_throttle_count" % (cpu % 0),
+                                      "echo 11 >%sthermal_throttle/core_throttle_count" % (cpu % 1),
+                                      "echo 102 >%sthermal_throttle/package_throttle_count" % (cpu % 0),
+                                      "echo 102 >%sthermal_throttle/package_throttle_count" % (cpu % 1),
+                                      "echo 2700000 >%scpufreq/scaling_cur_freq" % (cpu % 1)]))
+        # 3 + 1 core events, 2 of the package counted once; the median of 3000 and 2700 MHz.
+        self.assertEqual((2, {"affinity_cpus": 2, "cpu_quota": 1.5, "cgroup": "v2", "throttle_events": 6,
+                              "clock_start_mhz": 3000.0, "clock_low_mhz": 2850.0, "clock_drop_percent": 5.0}, []),
+                         (rec["schema_version"], rec["node"], rec["node_notes"]))
+
+    def test_a_dip_mid_run_is_sampled(self):
+        cpu = "ROOT/" + CPU
+        rec = self.run_hot("for c in 0 1; do echo 1500000 >%s; done; sleep 1; for c in 0 1; do echo 3000000 >%s; done"
+                           % (cpu.replace("%d", "$c") + "cpufreq/scaling_cur_freq",
+                              cpu.replace("%d", "$c") + "cpufreq/scaling_cur_freq"),
+                           {facts.SAMPLE_ENV: "0.05"})
+        self.assertEqual((0, 1500.0, 50.0), (rec["node"]["throttle_events"], rec["node"]["clock_low_mhz"],
+                                             rec["node"]["clock_drop_percent"]))
+
+    def test_bad_roots(self):
+        self.assertFailsCleanly(cli("run", "--program", "/bin/true", "--root", self.path("none")), "is not a folder")
+        rec = node("old", 10.0)
+        del rec["node"], rec["node_notes"]
+        self.write("old.json", dict(rec, schema_version=1))
+        code, out, err = cli("collect", self.folder.name, "--json")
+        self.assertEqual((0, None), (code, json.loads(out)["rows"][0]["throttle_events"]), err)
+
+
+class Flags(Case):
+    """THROTTLED and QUOTA in every form of the farm table, and under --fail-on."""
+
+    def setUp(self):
+        super().setUp()
+        facts_of = {"hot": {"throttle_events": 0, "clock_drop_percent": 10.0}, "events": {"throttle_events": 3},
+                    "cool": {"throttle_events": 0, "clock_drop_percent": 9.9, "cpu_quota": 1.0},
+                    "boxed": {"cpu_quota": 0.5}, "failed-hot": {"throttle_events": 1}, "old": None,
+                    "odd": {"throttle_events": "many", "cpu_quota": float("inf"), "clock_drop_percent": [50]}}
+        for host, score in [("cool", 96.0), ("events", 95.0), ("hot", 90.0), ("boxed", 50.0), ("old", 94.0),
+                            ("failed-hot", None), ("odd", 93.0)]:
+            rec = node(host, score, failure=None if score else "DirUrarovavu ended with signal 9")
+            rec["node"] = facts_of[host]
+            self.write(host + ".json", rec)
+
+    def test_flags(self):
+        with open(os.path.join(DATA, "farm-flags.txt"), "rb") as stream:
+            self.assertEqual((1, stream.read()), cli("collect", self.folder.name)[:2])
+        rows = json.loads(cli("collect", self.folder.name, "--json")[1], parse_constant=self.fail)["rows"]
+        self.assertEqual([["events", "hot", "failed-hot"], ["boxed"]],
+                         [[r["host"] for r in rows if r[k]] for k in ("throttled", "quota")])
+        csv = cli("collect", self.folder.name, "--csv")[1].decode()
+        self.assertIn(",SLOW -46.5% QUOTA,,LINUX,,,0.5\n", csv)
+        self.assertIn(",FAILED THROTTLED,DirUrarovavu ended with signal 9,LINUX,1,,\n", csv)
+        cli("collect", self.folder.name, "--html", self.path("farm.html"))
+        with open(self.path("farm.html")) as stream:
+            self.assertEqual(3, stream.read().count("THROTTLED</td>"))
+        for words, code in [("throttled", 1), ("quota", 1), ("slow", 1), ("stale", 0), ("none", 0)]:
+            self.assertEqual(code, cli("collect", self.folder.name, "--fail-on", words)[0], words)

@@ -1,0 +1,118 @@
+"""run --prom: the textfile collector's file, kept per test, and scraped from a real node_exporter."""
+
+import ctypes
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import time
+import unittest
+import urllib.request
+
+from common import DATA, Case, cli, node
+from dirurarovavu_farm import prom
+from test_node import HotRoot
+
+EXPORTER = shutil.which("prometheus-node-exporter", path=os.environ.get("PATH", "") + ":/usr/bin")
+
+
+def metrics(text):
+    """{name{labels}: value} of a text in Prometheus' format, comments left out."""
+    return dict(line.rsplit(" ", 1) for line in text.splitlines() if line and not line.startswith("#"))
+
+
+class File(Case):
+    def test_tests_share_the_file(self):
+        """Each run replaces its test's lines; a failed run leaves only run_success 0; the lines
+        without a test follow the last successful run; foreign lines go."""
+        path = self.path("dirurarovavu.prom")
+        with open(path, "w") as stream:
+            stream.write('dirurarovavu_score{test="All"} 1\nnot a metric\nother_metric 5\n')
+        quoted = node("n1", 21.107, model='Xeon "Gold" 6\\7\n', scores=[21.0, 21.107, 21.5])
+        quoted["node"] = {"throttle_events": None, "cpu_quota": 4.0}
+        for rec in [node("n1", 300.5, test="All"), node("n1", 9.0, test="Single"),
+                    node("n1", None, test="Single", failure="DirUrarovavu ended with signal 9"), quoted]:
+            prom.write_metrics(path, rec)
+        with open(path, "rb") as stream, open(os.path.join(DATA, "shared.prom"), "rb") as golden:
+            self.assertEqual(golden.read(), stream.read())
+        self.assertEqual(["dirurarovavu.prom"], os.listdir(self.folder.name))
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def die_with_parent():
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG: never outlives the test
+
+
+@unittest.skipUnless(EXPORTER, "needs prometheus-node-exporter")
+class Exporter(HotRoot):
+    maxDiff = None
+
+    def start_exporter(self, folder):
+        """node_exporter with only the textfile collector on a free loopback port; stopped at cleanup."""
+        log = open(self.path("exporter.log"), "w+")
+        self.addCleanup(log.close)
+        for _ in range(5):  # another program may take the port between asking and binding
+            port = free_port()
+            child = subprocess.Popen([EXPORTER, "--web.listen-address=127.0.0.1:%d" % port,
+                                      "--collector.disable-defaults", "--collector.textfile",
+                                      "--collector.textfile.directory=" + folder],
+                                     stdout=subprocess.DEVNULL, stderr=log, preexec_fn=die_with_parent)
+            self.addCleanup(lambda c=child: (c.terminate(), c.wait()))
+            for _ in range(600):  # until it answers or ends; never forever
+                if child.poll() is not None:
+                    break
+                try:
+                    with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=30) as answer:
+                        return answer.read().decode()
+                except OSError:
+                    time.sleep(0.1)
+            child.terminate()
+            child.wait()
+        log.seek(0)
+        self.fail("node_exporter did not start: %s" % log.read()[-500:])
+
+    def test_scraped(self):
+        feed = self.path("textfile")
+        os.mkdir(feed)
+        path = os.path.join(feed, "dirurarovavu.prom")
+        prom.write_metrics(path, node("hot", 300.5, test="All", scores=[300.0, 300.5, 302.0]))
+        cpu = "ROOT/sys/devices/system/cpu/cpu0/thermal_throttle/core_throttle_count"
+        rec = self.run_hot("echo 12 >%s" % cpu, prom=path)
+        prom.write_metrics(path, node("hot", None, test="Single", failure="DirUrarovavu ended with exit code 3"))
+        found = metrics(self.start_exporter(feed))
+        expected = {'dirurarovavu_score{test="SingleSpeed"}': 16.757, 'dirurarovavu_score{test="All"}': 300.5,
+                    'dirurarovavu_spread_ratio{test="All"}': 0.0035,
+                    'dirurarovavu_run_success{test="SingleSpeed"}': 1, 'dirurarovavu_run_success{test="All"}': 1,
+                    'dirurarovavu_run_success{test="Single"}': 0,
+                    'dirurarovavu_last_run_timestamp_seconds{test="SingleSpeed"}':
+                        int(prom.start_of(rec["start_time"]).timestamp()),
+                    'dirurarovavu_last_run_timestamp_seconds{test="All"}': 1796551200,
+                    'dirurarovavu_throttle_events{test="SingleSpeed"}': 12, "dirurarovavu_cpu_quota_cpus": 1.5,
+                    'dirurarovavu_info{processor="AMD EPYC",version="%s"}' % rec["version"]: 1,
+                    "node_textfile_scrape_error": 0}
+        self.assertEqual(expected, {k: float(v) for k, v in found.items()
+                                    if k.startswith(("dirurarovavu_", "node_textfile_scrape_error"))})
+
+    @unittest.skipUnless(os.environ.get("FARM_BENCHMARK"), "needs the built benchmark (FARM_BENCHMARK)")
+    def test_real_run_scraped(self):
+        """The real benchmark on this machine: its facts from / and its line in the feed."""
+        feed = self.path("textfile")
+        os.mkdir(feed)
+        code, _, err = cli("run", "--program", os.environ["FARM_BENCHMARK"], "--test", "SingleSpeed",
+                           "--out", self.folder.name, "--host", "real", "--prom", os.path.join(feed, "ps.prom"))
+        self.assertEqual(0, code, err)
+        with open(self.path("real.json")) as stream:
+            rec = json.load(stream)
+        self.assertEqual(len(os.sched_getaffinity(0)), rec["node"]["affinity_cpus"])
+        self.assertIn(rec["node"]["cgroup"], ("v1", "v2", None))
+        found = metrics(self.start_exporter(feed))
+        self.assertEqual((rec["score"], 1.0, 0.0), (float(found['dirurarovavu_score{test="SingleSpeed"}']),
+                                                    float(found['dirurarovavu_run_success{test="SingleSpeed"}']),
+                                                    float(found["node_textfile_scrape_error"])))
