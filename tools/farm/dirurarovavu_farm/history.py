@@ -8,14 +8,13 @@ import io
 import json
 import math
 import os
-import re
 import textwrap
 
 from . import node_flags
 from .chart import nice_step
 from .grammar import FarmError
 from .record import load_folder, spread
-from .table import WIDTH, model_of, short_time
+from .table import WIDTH, model_of, packed, printable, short_time
 
 HISTORY_SCHEMA = "dirurarovavu-farm/history"
 HISTORY_VERSION = 1
@@ -23,8 +22,7 @@ FAIL_ON = ("degraded", "failed")
 RUN_FOLDER_TIME = "%Y%m%dT%H%M%SZ"  # the playbook's farm_results/<UTC time>/
 LINES_MAX = 40     # nodes drawn one line each; more get a histogram of the changes
 NAMES_MAX, TABLE_MAX, BINS = 100, 300, 40
-CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f]")
-esc = lambda text: html.escape(shown(text))  # XML allows no control characters either
+esc = lambda text: html.escape(printable(text))  # XML allows no control characters either
 
 
 def folder_time(name):
@@ -116,14 +114,9 @@ def change_text(value):
     return ">+999%" if value > 999.9 else "%+.1f%%" % value
 
 
-def shown(text):
-    """Control characters of a name as \\xNN: a record's text never steers the terminal."""
-    return CONTROL.sub(lambda m: "\\x%02x" % ord(m.group()), text)
-
-
 COLUMNS = [  # title, cell, right-aligned
-    ("HOST", lambda r: shown(r["host"]), False),
-    ("TEST", lambda r: shown(r["test"] or ""), False),
+    ("HOST", lambda r: printable(r["host"]), False),
+    ("TEST", lambda r: printable(r["test"] or ""), False),
     ("RUNS", lambda r: str(r["runs"]), True),
     ("MEDIAN", lambda r: number(r["earlier_median"]), True),
     ("LATEST", lambda r: number(r["latest_score"]), True),
@@ -137,9 +130,9 @@ HOST, FLAGS = 0, len(COLUMNS) - 1
 
 
 def pieces(text, width, words):
-    """A cell in lines of at most width; flags break between words only."""
+    """A cell in lines of at most width; flags break between words only, as in the farm table."""
     if words:
-        return textwrap.wrap(text, width, break_long_words=False) or [""]
+        return packed(text.split(), width)
     return [text[k:k + width] for k in range(0, len(text), width)] or [""]
 
 
@@ -166,7 +159,7 @@ def render_text(table):
                             else (split[i][k] if k < len(split[i]) else "").ljust(widths[i])
                             for i in range(len(COLUMNS)))
             lines.append(text.rstrip())
-    notes = [shown("%s (%s): %s" % (r["host"], r["test"] or "?", r["failure"] or "no score"))
+    notes = [printable("%s (%s): %s" % (r["host"], r["test"] or "?", r["failure"] or "no score"))
              for r in table["rows"] if r["status"] != "ok"]
     folders = len(table["run_folders"])
     notes.append("%d run folder%s. MEDIAN and SPREAD: of up to %d scored runs before the latest. DEGRADED: the "
