@@ -39,6 +39,14 @@ class File(Case):
             self.assertEqual(golden.read(), stream.read())
         self.assertEqual(["dirurarovavu.prom"], os.listdir(self.folder.name))
 
+    def test_a_benchmark_that_cannot_start_is_a_failed_run(self):
+        path = self.path("ps.prom")
+        code, _, err = cli("run", "--program", "/nonexistent", "--test", "SingleSpeed", "--out", self.folder.name,
+                           "--host", "n", "--prom", path)
+        self.assertEqual(2, code, err)
+        with open(path) as stream:
+            self.assertEqual({'dirurarovavu_run_success{test="SingleSpeed"}': "0"}, metrics(stream.read()))
+
 
 def free_port():
     with socket.socket() as probe:
