@@ -87,11 +87,11 @@ grep -Eq '^node-a +SingleSpeed +1 .*NEW$' "$controller/farm/history.txt" &&
   fail "no history beside the table"
 grep -qx 'dirurarovavu_run_success{test="SingleSpeed"} 1' "$controller/dirurarovavu.prom" || fail "node-a wrote no metrics"
 
-# Every host failing, one of them unreachable: the play still writes this run's table, and that
-# table is the latest.
+# Every host failing, one of them unreachable and one whose benchmark cannot start: the play still
+# writes this run's table and history, and they are the latest; the metrics say the run failed.
 cat >"$controller/inventory-failing" <<INVENTORY
 [farm]
-node-a ansible_connection=local farm_benchmark=/bin/false
+node-a ansible_connection=local farm_benchmark=/nonexistent farm_prom_file=$controller/dirurarovavu.prom
 node-d ansible_connection=ssh ansible_host=127.0.0.1 ansible_port=9
 
 [farm:vars]
@@ -107,5 +107,9 @@ runs=("$controller"/farm/2*/)
 [ ${#runs[@]} -eq 2 ] && cmp -s "$table" "${runs[1]}/farm.txt" || fail "no table of the failing run, or it is not the latest"
 grep -Eq '^[12] +node-a +.*FAILED' "$table" && grep -Eq '^[12] +node-d +.*FAILED' "$table" &&
   grep -q '^node-d: no record came back from the host: Reach the host: ' "$table" || fail "node-a and node-d are not FAILED"
+grep -Eq '^node-a +SingleSpeed +2 .*FAILED$' "$controller/farm/history.txt" &&
+  cmp -s "$controller/farm/history.txt" "${runs[1]}/history.txt" || fail "no history of the failing run as the latest"
+grep -qx 'dirurarovavu_run_success{test="SingleSpeed"} 0' "$controller/dirurarovavu.prom" &&
+  ! grep -q '^dirurarovavu_score' "$controller/dirurarovavu.prom" || fail "node-a's metrics do not say its run failed"
 [ -z "${PS_KEEP_FARM_RESULTS:-}" ] || cp -r "$controller/farm" "$PS_KEEP_FARM_RESULTS"
 echo "package and playbook checks: $(( $(date +%s) - started )) s"
