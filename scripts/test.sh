@@ -21,20 +21,17 @@ ctest --test-dir build-test --output-on-failure -j2
 echo "== Debian package and farm playbook" && bash scripts/test-package.sh build-test
 echo "== Farm engines: Slurm, pdsh, ClusterShell" && bash scripts/test-farm-engines.sh build-test
 
-echo "== Windows build (MinGW-w64, UCRT, static Qt 5 Core), tests under Wine, zip"
+echo "== Windows build (MinGW-w64, UCRT, Qt5Core.dll), tests under Wine, zip"
 windows_start=$SECONDS
-bash scripts/build-qt-windows.sh >/dev/null  # takes the cached Qt, or builds it (about 20 minutes on 2 cores)
+bash scripts/build-qt-windows.sh >/dev/null  # takes the cached Qt, or builds it (about 700 CPU-seconds)
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DPS_LINUX_E2E="$PWD/build-test/tests/e2e_tests" >/dev/null
 ninja -C build-win -j2
 ctest --test-dir build-win --output-on-failure -j2 -LE e2e
 (cd build-win && cpack -G ZIP >/dev/null)
-# The program from the unpacked zip, alone: the usage text and exit code 0.
-unpacked=$(mktemp -d)
-unzip -q build-win/DirUrarovavu-*-win64.zip -d "$unpacked"
-usage=$(bash tests/windows/wine-run.sh build-win/wineprefix "$unpacked"/DirUrarovavu-*-win64/DirUrarovavu.exe help)
-diff <(tr -d '\r' <<<"$usage" | tail -n +6) <(tail -n +6 tools/farm/tests/data/usage.out)
-rm -rf "$unpacked"
+# The zip's files and imports; its program run from the unpacked folder, and
+# not without the Qt5Core.dll beside it.
+bash tests/windows/check_zip.sh build-win/DirUrarovavu-*-win64.zip x86_64-w64-mingw32-objdump build-win/wineprefix
 echo "Windows build, tests and zip: $((SECONDS - windows_start)) s"
 
 echo "== The Windows program under Wine, end to end (the Linux build's end-to-end tests)"

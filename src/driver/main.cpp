@@ -1,5 +1,6 @@
 // DirUrarovavu: measures the processors and prints the score in PS.
 #include <QCoreApplication>
+#include <QOperatingSystemVersion>
 #include <QString>
 #include <QSysInfo>
 #include <clocale>
@@ -19,6 +20,19 @@ static const char* const platformName = "LINUX";
 #endif
 
 using namespace ps;
+
+// The header's system name as Qt gives it ("windows10", "debian12"). Qt 5.15's
+// list of Windows Server releases ends at 2022, so it names Server 2025 (build
+// 26100 on, as Windows tells them apart) that too.
+static QString operatingSystemName() {
+  QString version = QSysInfo::productVersion();
+#ifdef _WIN32
+  const QString lastServerQtKnows = QStringLiteral("server2022");
+  if (version.startsWith(lastServerQtKnows) && QOperatingSystemVersion::current().microVersion() >= 26100)
+    version.replace(0, lastServerQtKnows.size(), QStringLiteral("server2025"));
+#endif
+  return QSysInfo::productType() + version;
+}
 
 static void printTimeOfDay() {
   _wallClock now;
@@ -44,8 +58,7 @@ int main(int argc, char** argv) {
   setlocale(LC_ALL, "C");
   int processorCount = getLogicalProcessorCount();
   if (processorCount < 1) processorCount = 1;
-  QString osName = QSysInfo::productType();
-  osName.append(QSysInfo::productVersion());
+  QString osName = operatingSystemName();
 
   printTimeOfDay();
   printf("SpecificOperSys: %s\n", osName.toStdString().c_str());

@@ -12,11 +12,4 @@
   ".globl " #name "\n.def " #name "; .scl 2; .type 32; .endef\n" #name ": jmp *__imp_" #name "(%rip)\n"
 asm(".text\n.p2align 4\n" PS_CRT_STUB(sin) PS_CRT_STUB(cos) PS_CRT_STUB(pow));
 
-// msvcrt.dll exports the argument count as data, which Qt Core reads through
-// its import slot; the UCRT has only the accessor.
-extern "C" {
-int* __cdecl __p___argc(void);
-int* __imp___argc = __p___argc();
-}
-
 #endif
