@@ -66,8 +66,8 @@ for name in $fuzz_targets; do
   [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
   if [ "$name" = smbios_fuzz ]; then
     # The recorded firmware tables, behind the 8-byte header the firmware call adds.
-    for table in ../shared/testdata/smbios/*/DMI; do
-      [ -f "$table" ] || continue
+    for table in tests/data/smbios/*/DMI; do
+      [ -f "$table" ] || { echo "No SMBIOS tables in tests/data/smbios to seed $name with" >&2; exit 1; }
       seed="$corpus/$(basename "$(dirname "$table")")"
       perl -e 'print pack("CCCCV", 0, 3, 0, 0, -s $ARGV[0])' "$table" >"$seed"
       cat "$table" >>"$seed"
