@@ -58,14 +58,28 @@ if [ -z "$mirror" ]; then
   exit 1
 fi
 
+# Mounts left under a folder (debootstrap's /proc when it fails), deepest first.
+unmount_under() {  # folder
+  local target
+  findmnt -rn -o TARGET | grep -E "^$1(/|$)" | sort -r | while IFS= read -r target; do
+    umount -l "$target" || echo "test-fresh-debian.sh: cannot unmount $target" >&2
+  done
+}
+remove_root() {  # folder; never into a file system mounted below it
+  unmount_under "$1"
+  rm -rf --one-file-system "$1"
+}
+
 mkdir -p "$cache"
 base=$cache/base
 if [ ! -f "$base/.complete" ]; then
   echo "== Building the base root in $base from $mirror"
-  rm -rf "$base" "$base.part"
+  remove_root "$base"
+  remove_root "$base.part"
   started=$SECONDS
   debootstrap --variant=minbase $suite "$base.part" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
-    { tail -n 30 "$cache/debootstrap.log" >&2; echo "debootstrap failed; its log: $cache/debootstrap.log" >&2; exit 1; }
+    { unmount_under "$base.part"; tail -n 30 "$cache/debootstrap.log" >&2
+      echo "debootstrap failed; its log: $cache/debootstrap.log" >&2; exit 1; }
   # The one-line sources.list Debian's installer writes, with this machine's mirrors.
   {
     echo "deb $mirror $suite main"
@@ -100,13 +114,13 @@ cleanup() {
     findmnt -rn -o TARGET | grep "^$root/" >&2
     exit 1
   fi
-  [ -n "${PS_FRESH_DEBIAN_KEEP:-}" ] || rm -rf "$root"
+  [ -n "${PS_FRESH_DEBIAN_KEEP:-}" ] || rm -rf --one-file-system "$root"
   exit $status
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-rm -rf "$root"
+remove_root "$root"
 cp -a "$base" "$root"
 rm -f "$root/.complete"
 # No service manager runs in the root: package scripts must not start daemons inside it.
