@@ -61,7 +61,7 @@ fi
 # Mounts left under a folder (debootstrap's /proc when it fails), deepest first.
 unmount_under() {  # folder
   local target
-  findmnt -rn -o TARGET | grep -E "^$1(/|$)" | sort -r | while IFS= read -r target; do
+  findmnt -rn -o TARGET | { grep -E "^$1(/|$)" || true; } | sort -r | while IFS= read -r target; do
     umount -l "$target" || echo "test-fresh-debian.sh: cannot unmount $target" >&2
   done
 }
