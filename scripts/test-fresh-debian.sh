@@ -25,7 +25,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 missing=()
-for program in debootstrap git chroot mount umount findmnt du; do
+for program in debootstrap git chroot mount umount findmnt du unshare flock; do
   command -v "$program" >/dev/null || missing+=("$program")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -51,6 +51,14 @@ mirror_of() {  # suite
       END { if (!found) flush() }' "$file"
   done
 }
+# A mount namespace of its own: nothing mounted here reaches this machine's mounts, and all of it
+# goes with the last process in the namespace, whatever way the test ends.
+[ -n "${PS_FRESH_DEBIAN_NAMESPACE:-}" ] ||
+  PS_FRESH_DEBIAN_NAMESPACE=1 exec unshare --mount --propagation private -- bash "$0" "$@"
+mkdir -p "$cache"
+exec 9>"$cache/lock"
+flock -n 9 || { echo "test-fresh-debian.sh: another run holds $cache/lock" >&2; exit 1; }
+
 mirror=$(mirror_of $suite | head -n 1)
 security=$(mirror_of $suite-security | head -n 1)
 if [ -z "$mirror" ]; then
@@ -70,7 +78,6 @@ remove_root() {  # folder; never into a file system mounted below it
   rm -rf --one-file-system "$1"
 }
 
-mkdir -p "$cache"
 base=$cache/base
 if [ ! -f "$base/.complete" ]; then
   echo "== Building the base root in $base from $mirror"
@@ -95,17 +102,17 @@ fi
 root=$cache/root
 mounted=()
 cleanup() {
-  local status=$? pid link tries
+  local status=$? pid tries killed i
   # Whatever still runs inside the root was started by this test: its daemons, Wine's server.
   for tries in 1 2 3; do
+    killed=0
     for pid in /proc/[0-9]*; do
-      link=$(readlink "$pid/root" 2>/dev/null) || continue
-      [ "$link" = "$root" ] || continue
-      kill -9 "${pid#/proc/}" 2>/dev/null || true
+      [ "$pid/root" -ef "$root" ] || continue
+      kill -9 "${pid#/proc/}" 2>/dev/null && killed=1
     done
+    [ $killed -eq 1 ] || break
     sleep 0.5
   done
-  local i
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
     umount -R "${mounted[$i]}" 2>/dev/null || umount -R -l "${mounted[$i]}" || status=1
   done
@@ -133,7 +140,6 @@ mount_in() {  # target under the root, mount arguments...
   mkdir -p "$target"
   mount "$@" "$target"
   mounted+=("$target")
-  mount --make-rslave "$target"
 }
 mount_in /proc -t proc proc
 mount_in /sys --rbind /sys  # with this machine's cgroup mounts, as it booted
