@@ -153,21 +153,24 @@ head=$(git -C "$repo" rev-parse HEAD)
 git clone -q --no-hardlinks "$repo" "$checkout"
 git -C "$checkout" checkout -q --detach "$head"
 echo "clean clone of $(git -C "$repo" log -1 --format='%h %s' HEAD)"
-mb() { du -smx "$root" | cut -f1; }
+mb() { du -smx "$root${1:-}" 2>/dev/null | cut -f1; }
 
 in_root() {  # command line, as root logs in: a plain environment, the clone as working folder
   chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    /bin/bash -c "cd /root/DirUrarovavu && $1" </dev/null
+    /bin/bash -c "cd /root/DirUrarovavu && $1" </dev/null 9>&-
 }
 run_command() {  # README command
-  local before after started status=0
+  local before after started status=0 apt_before apt_after
   before=$(mb)
+  apt_before=$(($(mb /var/cache/apt) + $(mb /var/lib/apt/lists)))
   started=$SECONDS
   echo "== # $1"
   in_root "$1" || status=$?
   after=$(mb)
-  echo "== $1: exit $status, $((SECONDS - started)) s, the root grew by $((after - before)) MB ($before MB before)"
+  apt_after=$(($(mb /var/cache/apt) + $(mb /var/lib/apt/lists)))
+  echo "== $1: exit $status, $((SECONDS - started)) s, the root grew by $((after - before)) MB ($before MB before;" \
+       "apt's package lists and downloaded packages $((apt_after - apt_before)) MB of it)"
   return $status
 }
 commands=$(sed -n '/^```sh$/,/^```$/p' "$repo/README.md" | grep -E '^bash scripts/(run|test)\.sh' | sed 's/ *#.*//' | head -n 2)
