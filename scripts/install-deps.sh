@@ -9,8 +9,10 @@ trap 'echo "install-deps.sh: \"$BASH_COMMAND\" failed (line $LINENO, status $?)"
 run_packages=(cmake ninja-build g++ qtbase5-dev)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
                locales procps file)  # the suites; localedef, ps and file in the tests
-test_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 unzip)  # the Windows build under Wine
-test_packages+=(python3 python3-apt dpkg-dev lintian ansible prometheus-node-exporter)  # the farm program, package, playbook
+# the Windows build under Wine
+test_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 unzip)
+# the farm program, the package, the playbook
+test_packages+=(python3 python3-apt dpkg-dev lintian ansible prometheus-node-exporter)
 test_packages+=(slurm-wlm munge clustershell pdsh iproute2)  # the farm engines test
 
 case "${1:-}" in

@@ -173,13 +173,15 @@ run_command() {  # README command
        "apt's package lists and downloaded packages $((apt_after - apt_before)) MB of it)"
   return $status
 }
-commands=$(sed -n '/^```sh$/,/^```$/p' "$repo/README.md" | grep -E '^bash scripts/(run|test)\.sh' | sed 's/ *#.*//' | head -n 2)
+commands=$(sed -n '/^```sh$/,/^```$/p' "$repo/README.md" | grep -E '^bash scripts/(run|test)\.sh' |
+           sed 's/ *#.*//' | head -n 2)
 [ "$(wc -l <<<"$commands")" -eq 2 ] || { echo "test-fresh-debian.sh: the README's two commands not found" >&2; exit 1; }
 while IFS= read -r command; do
-  run_command "$command"
+  run_command "$command" || { echo "test-fresh-debian.sh: '$command' failed in the fresh root" >&2; exit 1; }
   if [ $first_only -eq 1 ]; then
     echo "== (--first-only) the second command's installs only"
-    run_command "bash scripts/install-deps.sh test"
+    run_command "bash scripts/install-deps.sh test" ||
+      { echo "test-fresh-debian.sh: the test installs failed" >&2; exit 1; }
     echo "The first README command and the second's installs passed on a minimal Debian 12 root"
     exit 0
   fi
