@@ -20,11 +20,6 @@ macro(ps_strict_compile_options)
   endif()
 endmacro()
 
-# The recorded machines and SMBIOS tables the tests read: beside the
-# repository, in ../shared/testdata.
-get_filename_component(PS_DEFAULT_TESTDATA_DIR ${CMAKE_CURRENT_LIST_DIR}/../../shared/testdata ABSOLUTE)
-set(PS_TESTDATA_DIR "${PS_DEFAULT_TESTDATA_DIR}" CACHE PATH "Recorded machines and SMBIOS tables")
-
 # The maths functions the kernel calls as library functions, never as
 # builtins: as builtins GCC and clang merge sin(p) and cos(p) into sincos and
 # turn pow(x, 2.0) into x*x. sqrt stays a builtin, since the square-root

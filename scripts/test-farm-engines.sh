@@ -3,13 +3,23 @@
 # loopback, and runs the farm program through it: srun on both nodes, the score-gating health
 # check both ways, tiers as node features, a failed node; then the same fan-out through pdsh and
 # ClusterShell. Everything lives in one temporary folder and is stopped on every way out.
-set -euo pipefail
+set -eEuo pipefail
+trap 'echo "test-farm-engines.sh: \"$BASH_COMMAND\" failed (line $LINENO, status $?)" >&2' ERR
 cd "$(dirname "$0")/.."
 build=${1:-build-test}
 if [ "$(id -u)" -ne 0 ]; then
   echo "engines test skipped: the daemons and the network namespace need root"
   exit 0
 fi
+missing=()
+for program in ip unshare munged slurmctld slurmd sinfo srun scontrol pdsh clush python3 dpkg cpack; do
+  command -v "$program" >/dev/null || missing+=("$program")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "engines test: missing ${missing[*]} (bash scripts/install-deps.sh test installs them)" >&2
+  exit 1
+fi
+[ -f "$build/CMakeCache.txt" ] || { echo "engines test: $build is not a configured build folder" >&2; exit 1; }
 [ -n "${PS_ENGINES_NAMESPACE:-}" ] || PS_ENGINES_NAMESPACE=1 exec unshare -n -- bash "$0" "$build"
 started=$SECONDS
 ip link set lo up
@@ -17,8 +27,18 @@ work=$(mktemp -d)
 chmod 755 "$work"  # munged wants its socket's folder readable by all
 daemons=()
 
+# The daemons' own words: their logs and what they printed before opening them.
+daemon_logs() {
+  local log
+  for log in "$work"/slurmctld.log "$work"/slurmctld.out "$work"/slurmd-*.log "$work"/slurmd-*.out "$work"/munge/log; do
+    [ -s "$log" ] || continue
+    echo "--- last lines of ${log#"$work"/}" >&2
+    tail -n 25 "$log" >&2
+  done
+}
 stop() {
   local status=$? pid tries left
+  [ $status -eq 0 ] || daemon_logs
   for pid in "${daemons[@]}"; do kill "$pid" 2>/dev/null || true; done
   for tries in $(seq 300); do  # guards against a hang only
     left=0
@@ -41,11 +61,11 @@ trap stop EXIT
 trap 'exit 1' INT TERM
 fail() { echo "$*" >&2; exit 1; }
 quiet() {  # command...: its output is shown only when it fails
-  "$@" >"$work/command.log" 2>&1 || { cat "$work/command.log"; fail "failed: $*"; }
+  "$@" >"$work/command.log" 2>&1 || { cat "$work/command.log" >&2; fail "failed: $*"; }
 }
 
 # The package's own files, unpacked here as scripts/test-package.sh does.
-ninja -C "$build" -j2 DirUrarovavu packaging_files >/dev/null
+cmake --build "$build" -j2 --target DirUrarovavu packaging_files >/dev/null
 (cd "$build" && quiet cpack -G DEB)
 root=$work/root
 dpkg -x "$build/dirurarovavu_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")_amd64.deb" "$root"
@@ -94,6 +114,15 @@ NodeName=node2 NodeAddr=127.0.0.1 Port=6819 CPUs=2 State=UNKNOWN
 PartitionName=farm Nodes=node1,node2 Default=YES MaxTime=INFINITE State=UP
 CONF
 
+# slurmd loads a cgroup plugin even with the plugins above. Its autodetection takes the mount on
+# /sys/fs/cgroup: a cgroup2 mount there beside v1 hierarchies elsewhere (a container or chroot on a
+# hybrid host) makes it pick v2, which then refuses ("Hybrid mode is not supported"). The kernel's
+# list of this process's hierarchies decides instead: v2 only where no v1 hierarchy exists. No
+# systemd manages this test's daemons, so the v2 plugin must not ask one for a scope.
+cgroup_plugin=cgroup/v2
+! grep -qv '^0::' /proc/self/cgroup || cgroup_plugin=cgroup/v1
+printf '%s\n' "CgroupPlugin=$cgroup_plugin" IgnoreSystemd=yes >"$work/cgroup.conf"
+
 # slurmd runs the health check with no PATH and no SLURM_CONF; this wrapper only picks each
 # node's settings, so that the two nodes of one machine can be held to different bars.
 cat >"$work/healthcheck" <<WRAPPER
@@ -109,10 +138,10 @@ settings() {  # node, settings lines...
 settings node1 MIN_SCORE=0 TIERS=A:0
 settings node2 MIN_SCORE=0 TIERS=A:1e9,B:0
 
-slurmctld -D -i >/dev/null 2>&1 &
+slurmctld -D -i >"$work/slurmctld.out" 2>&1 &
 daemons+=($!)
 for node in node1 node2; do
-  slurmd -D -N "$node" >/dev/null 2>&1 &
+  slurmd -D -N "$node" >"$work/slurmd-$node.out" 2>&1 &
   daemons+=($!)
 done
 state() { sinfo -h -N -n "$1" -o %T; }

@@ -5,26 +5,27 @@
 # command against this machine under three inventory names, one of them failing,
 # beside a record left from an earlier run, and checks the farm table, the history
 # and one host's metrics file; then once more with every host failing or unreachable.
-set -euo pipefail
+set -eEuo pipefail
+trap 'echo "test-package.sh: \"$BASH_COMMAND\" failed (line $LINENO, status $?)" >&2' ERR
 cd "$(dirname "$0")/.."
 build=${1:-build-test}
 started=$(date +%s)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-ninja -C "$build" -j2 DirUrarovavu packaging_files >/dev/null
+cmake --build "$build" -j2 --target DirUrarovavu packaging_files >/dev/null
 (cd "$build" && cpack -G DEB >/dev/null)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb=$PWD/$build/dirurarovavu_${version}_amd64.deb
 dpkg -c "$deb"
 dpkg -f "$deb" Depends
 lintian --fail-on error "$deb" 2>&1 | grep -v 'not recommended' || true
-lintian --fail-on error "$deb" >/dev/null 2>&1 || { echo "lintian found errors in $deb"; exit 1; }
+lintian --fail-on error "$deb" >/dev/null 2>&1 || { echo "lintian found errors in $deb" >&2; exit 1; }
 
 root=$work/root
 dpkg -x "$deb" "$root"
-usage=$("$root/usr/bin/DirUrarovavu" --help) || { echo "the installed benchmark failed"; exit 1; }
-grep -q '^Usage: $' <<<"$usage" || { echo "the installed benchmark printed no usage text"; exit 1; }
+usage=$("$root/usr/bin/DirUrarovavu" --help) || { echo "the installed benchmark failed" >&2; exit 1; }
+grep -q '^Usage: $' <<<"$usage" || { echo "the installed benchmark printed no usage text" >&2; exit 1; }
 "$root/usr/bin/dirurarovavu-farm" --version | grep -qx "dirurarovavu-farm $version"
 "$root/usr/bin/dirurarovavu-farm" parse tools/farm/tests/data/singlespeed.out >/dev/null
 for page in "$root"/usr/share/man/man1/*.1.gz; do gzip -t "$page"; done
@@ -41,7 +42,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 # --reinstall: an installed package of the same version is not replaced otherwise.
 apt-get install -y -qq --reinstall --no-install-recommends -o DPkg::Lock::Timeout=600 "$deb" >/dev/null
-cmp -s ansible/farm.yml /usr/share/dirurarovavu/ansible/farm.yml || { echo "the installed playbook is not this one"; exit 1; }
+cmp -s ansible/farm.yml /usr/share/dirurarovavu/ansible/farm.yml ||
+  { echo "the installed playbook is not this one" >&2; exit 1; }
 controller=$work/controller
 mkdir -p "$controller/farm"
 cp "$deb" "$controller/"
@@ -60,13 +62,13 @@ INVENTORY
   sed 's/"ps_result": 16.757/"ps_result": 999.5/; s/"score": 16.757/"score": 999.5/' >"$controller/farm/node-a.json"
 command=$(sed -n '/^ansible-playbook -b -i inventory/,/farm_results/p' README.md | sed 's/\\$//' | tr -d '\n' |
           sed "s/dirurarovavu_[0-9.]*_amd64/dirurarovavu_${version}_amd64/")
-[ -n "$command" ] || { echo "no playbook command in README.md"; exit 1; }
+[ -n "$command" ] || { echo "no playbook command in README.md" >&2; exit 1; }
 echo "$ (in the controller's folder) $command"
 status=0
 (cd "$controller" && ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0 bash -c "$command") >"$work/playbook.log" 2>&1 ||
   status=$?
 table=$controller/farm/farm.txt
-fail() { cat "$work/playbook.log"; echo "playbook: $*"; exit 1; }
+fail() { cat "$work/playbook.log" >&2; echo "playbook: $*" >&2; exit 1; }
 [ -f "$table" ] || fail "no farm.txt in the controller's ./farm"
 cat "$table"
 grep -E '^fatal: \[localhost\]' -A1 "$work/playbook.log" | cut -c1-200 || true

@@ -4,9 +4,11 @@
 # UndefinedBehaviorSanitizer, the runner under ThreadSanitizer, the Windows
 # program with its own and the end-to-end tests under Wine and its zip, and
 # a short run of each fuzz target.
-set -euo pipefail
+set -eEuo pipefail
+# Every step says what failed; the line and command name the step.
+trap 'echo "test.sh: \"$BASH_COMMAND\" failed (line $LINENO, status $?)" >&2' ERR
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 
 configure() {  # build dir, extra cmake arguments...
   local dir=$1
@@ -63,16 +65,16 @@ for name in $fuzz_targets; do
   [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
   if [ "$name" = smbios_fuzz ]; then
     # The recorded firmware tables, behind the 8-byte header the firmware call adds.
-    for table in ../shared/testdata/smbios/*/DMI; do
-      [ -f "$table" ] || continue
+    for table in tests/data/smbios/*/DMI; do
+      [ -f "$table" ] || { echo "No SMBIOS tables in tests/data/smbios to seed $name with" >&2; exit 1; }
       seed="$corpus/$(basename "$(dirname "$table")")"
       perl -e 'print pack("CCCCV", 0, 3, 0, 0, -s $ARGV[0])' "$table" >"$seed"
       cat "$table" >>"$seed"
     done
   fi
   if ! "$target" -max_total_time="${PS_FUZZ_SECONDS:-5}" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
-    tail -n 60 "$log"
-    echo "$name found a crash; the input is kept in the working directory."
+    tail -n 60 "$log" >&2
+    echo "$name found a crash; the input is kept in the working directory." >&2
     exit 1
   fi
   echo "$name: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') runs, no crash"
