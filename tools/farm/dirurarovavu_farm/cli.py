@@ -163,39 +163,39 @@ def command_parse(args, version):
     return EXIT_OK if record["passed"] else EXIT_BELOW
 
 
-def command_collect(args, version):
-    records, skipped = load_folder(args.folder)
+def report(args, loaded, missing, build, renderers, counts):
+    """Names the skipped files, builds the table of the records, writes the page and prints the
+    asked form; the exit code says whether files were skipped or a row counts under --fail-on."""
+    records, skipped = loaded
     for path, reason in skipped:
         print("dirurarovavu-farm: skipped %s: %s" % (readable(path), reason), file=sys.stderr)
     if not records:
-        raise FarmError("%s holds no readable records (*.json)" % args.folder)
-    farm = table.farm_table(records, args.reference, args.threshold, args.max_age)
+        raise FarmError(missing)
+    made = build(records)
+    render_html, render_json, render_csv, render_text = renderers
     if args.html:
-        write_atomic(args.html, chart.render_html(farm))
-    render = formats.render_json if args.json else formats.render_csv if args.csv else table.render_text
-    sys.stdout.write(render(farm))
+        write_atomic(args.html, render_html(made))
+    render = render_json if args.json else render_csv if args.csv else render_text
+    sys.stdout.write(render(made))
     if skipped:
         return EXIT_SKIPPED
-    counted = any(table.counts(r)[word] for r in farm["rows"] for word in args.fail_on)
+    counted = any(counts(r)[word] for r in made["rows"] for word in args.fail_on)
     return EXIT_BELOW if counted else EXIT_OK
+
+
+def command_collect(args, version):
+    return report(args, load_folder(args.folder), "%s holds no readable records (*.json)" % args.folder,
+                  lambda records: table.farm_table(records, args.reference, args.threshold, args.max_age),
+                  (chart.render_html, formats.render_json, formats.render_csv, table.render_text), table.counts)
 
 
 def command_history(args, version):
-    records, skipped = history.load_runs(args.folder)
-    for path, reason in skipped:
-        print("dirurarovavu-farm: skipped %s: %s" % (readable(path), reason), file=sys.stderr)
-    if not records:
-        raise FarmError("%s holds no folders of readable records (one folder per farm run, each with *.json)"
-                        % args.folder)
-    past = history.history_table(records, args.threshold, args.runs)
-    if args.html:
-        write_atomic(args.html, history.render_html(past))
-    render = history.render_json if args.json else history.render_csv if args.csv else history.render_text
-    sys.stdout.write(render(past))
-    if skipped:
-        return EXIT_SKIPPED
-    counted = any(history.counts(r)[word] for r in past["rows"] for word in args.fail_on)
-    return EXIT_BELOW if counted else EXIT_OK
+    return report(args, history.load_runs(args.folder),
+                  "%s holds no folders of readable records (one folder per farm run, each with *.json)"
+                  % args.folder,
+                  lambda records: history.history_table(records, args.threshold, args.runs),
+                  (history.render_html, history.render_json, history.render_csv, history.render_text),
+                  history.counts)
 
 
 class Parser(argparse.ArgumentParser):
