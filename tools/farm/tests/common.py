@@ -24,6 +24,11 @@ def read(name):
         return grammar.decode(stream.read())
 
 
+def golden(name):
+    with open(os.path.join(DATA, name), "rb") as stream:
+        return stream.read()
+
+
 def load(name):
     """A table of cases from the data folder, without its description."""
     with open(os.path.join(DATA, name)) as stream:
@@ -45,6 +50,15 @@ def node(host, score, model="Model M", test="SingleSpeed", failure=None, scores=
     parsed["machine"]["name"] = model
     return record.new_record(host, parsed, 0 if failure is None else 3, start, "1.0.0", failure=failure,
                              scores=scores)
+
+
+def row_record(row):
+    """A record of a row as farms.json writes them."""
+    return dict(node(**{k: v for k, v in row.items() if k != "set"}), **row.get("set", {}))
+
+
+def farm(name):
+    return [row_record(row) for row in load("farms.json")[name]]
 
 
 class Case(unittest.TestCase):

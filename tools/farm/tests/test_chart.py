@@ -6,9 +6,8 @@ import unittest
 import re
 from xml.etree import ElementTree
 
-from common import node, record
+from common import farm, node, record
 from dirurarovavu_farm import chart, table
-from test_collect import farm
 
 
 def page(records, **options):
@@ -21,7 +20,7 @@ def svgs(text):
 
 class Page(unittest.TestCase):
     def test_small_farm(self):
-        text = page(farm() + [node("x<y>&z", 70.0, model="<b>Model</b>")])
+        text = page(farm("farm") + [node("x<y>&z", 70.0, model="<b>Model</b>")])
         charts = svgs(text)  # well-formed, one per model and test
         self.assertEqual(["Model M, SingleSpeed", "<b>Model</b>, SingleSpeed", "Model N, All", "Model N, SingleSpeed"],
                          [s.get("aria-label")[len("PS per node: "):] for s in charts])

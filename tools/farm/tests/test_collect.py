@@ -4,55 +4,25 @@ import datetime
 import json
 import os
 
-from common import DATA, Case, cli, load, node, record
-
-LONG = "render-node-with-a-very-long-name-rack-17-slot-04.example.org"
-
-
-def farm():
-    """Model M runs SingleSpeed on six nodes: c is slow; d is as far below but its own runs spread
-    wider; Model N runs two tests, never compared with each other; i failed (no output, so no system)."""
-    return [node("a", 100.0), node("b", 95.3), node("e", 93.1), node(LONG, 96.4), node("c", 80.1),
-            node("d", None, scores=[55.0, 75.0, 95.0]), node("f", 50.0, "Model N", "All"),
-            node("g", 40.2, "Model N"),
-            dict(node("i", None, failure="DirUrarovavu ended with exit code 3"), os_family=None)]
-
-
-def wide():
-    """A farm that strains the 100 columns: long host and processor names, spread and tier columns,
-    two flags on one node, control characters in a host name, and a Windows node of the same
-    processor, compared only with nodes on its own system."""
-    model, test = "AMD EPYC 7B13 64-Core Processor", "Single10Verbose"
-    nodes = [node(LONG, None, model, test, scores=[400.0, 404.0, 396.0]),
-             node("a-much-longer-name-than-a-rack-label.render.example.org", 395.0, model, test),
-             node("esc\x1b[31mred\nx", 390.0, model, test), node("slow-and-below", 300.0, model, test),
-             dict(node("win-07", 250.0, model, test), os_family="WIN")]
-    for r in nodes:
-        r.update(tier="Gold+", min_score=320.0, passed=r["score"] >= 320.0)
-    return nodes
-
+from common import DATA, Case, cli, farm, golden, load, node, record, row_record
 
 class Collect(Case):
     def setUp(self):
         super().setUp()
-        for r in farm():
+        for r in farm("farm"):
             record.write_record(r, self.folder.name)
-
-    def golden(self, name):
-        with open(os.path.join(DATA, name), "rb") as stream:
-            return stream.read()
 
     def test_text_and_csv_goldens(self):
         code, out, err = cli("collect", self.folder.name)
-        self.assertEqual((1, self.golden("farm-table.txt")), (code, out), err)
-        self.assertEqual(self.golden("farm-table.csv"), cli("collect", self.folder.name, "--csv")[1])
+        self.assertEqual((1, golden("farm-table.txt")), (code, out), err)
+        self.assertEqual(golden("farm-table.csv"), cli("collect", self.folder.name, "--csv")[1])
 
     def test_wide_farm(self):
-        for r in wide():
+        for r in farm("wide"):
             record.write_record(r, self.path("wide"))
         code, out, err = cli("collect", self.path("wide"), "--html", self.path("wide.html"))
         text = out.decode()
-        self.assertEqual((1, self.golden("farm-table-wide.txt")), (code, out), err)
+        self.assertEqual((1, golden("farm-table-wide.txt")), (code, out), err)
         self.assertLessEqual(max(len(line) for line in text.splitlines()), 100)
         self.assertEqual((2, 1, 0), (text.count("BELOW"), text.count("SLOW -23.6%"), text.count("\x1b")))
         with open(self.path("wide.html"), encoding="utf-8") as stream:
@@ -82,23 +52,13 @@ class Collect(Case):
         self.assertIn("STALE", cli("collect", self.path("s"), "--max-age", "30d")[1].decode())
 
     def test_bad_files_are_skipped(self):
-        good = node("z", 10.0)
-        bad = {  # file: content, reason on standard error
-            "future.json": (dict(good, host="y", schema_version=3), "schema version 3"),
-            "half.json": (json.dumps(good)[:200].encode(), "not JSON"),
-            "stray.json": ([1, 2], "not a dirurarovavu-farm/record record"),
-            "noscore.json": (dict(good, host="x", ps_result=None, score=None), "the record has no score"),
-            "a-older.json": (dict(node("a", 1.0), start_time="2020-01-01T00:00:00+00:00"), "an older record of host a"),
-            "bytes.json": (b'{"schema": "\xff', "not JSON"),
-            "huge.json": (dict(good, host="h", score=1.7e308), "score 1.7e+308 is not one the benchmark can print"),
-            "negative.json": (dict(good, host="n", score=-5.0), "score -5.0 is not one"),
-            "infinite.json": (dict(good, host="f", scores=[10.0, float("inf")]), "score inf is not one"),
-        }
+        bad = load("bad-records.json")
         for name, (content, _) in bad.items():
-            self.write(name, content)
+            self.write(name, row_record(content) if isinstance(content, dict) else
+                       content.encode("latin-1") if isinstance(content, str) else content)
         code, out, err = cli("collect", self.folder.name, "--html", self.path("farm.html"))
         self.assertEqual(3, code, err)
-        self.assertEqual(self.golden("farm-table.txt"), out)
+        self.assertEqual(golden("farm-table.txt"), out)
         for name, (_, reason) in bad.items():
             self.assertIn("skipped %s: %s" % (self.path(name), reason), err)
         json.loads(cli("collect", self.folder.name, "--json")[1], parse_constant=self.fail)  # strict JSON

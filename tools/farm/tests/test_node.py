@@ -5,7 +5,7 @@ import json
 import os
 import stat
 
-from common import DATA, Case, cli, load, node
+from common import DATA, Case, cli, farm, golden, load, node
 from dirurarovavu_farm import node as facts
 
 MOUNTS = {"M2": "30 22 0:27 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw,nsdelegate\n",
@@ -123,19 +123,11 @@ class Flags(Case):
 
     def setUp(self):
         super().setUp()
-        facts_of = {"hot": {"throttle_events": 0, "clock_drop_percent": 10.0}, "events": {"throttle_events": 3},
-                    "cool": {"throttle_events": 0, "clock_drop_percent": 9.9, "cpu_quota": 1.0},
-                    "boxed": {"cpu_quota": 0.5}, "failed-hot": {"throttle_events": 1}, "old": None,
-                    "odd": {"throttle_events": "many", "cpu_quota": float("inf"), "clock_drop_percent": [50]}}
-        for host, score in [("cool", 96.0), ("events", 95.0), ("hot", 90.0), ("boxed", 50.0), ("old", 94.0),
-                            ("failed-hot", None), ("odd", 93.0)]:
-            rec = node(host, score, failure=None if score else "DirUrarovavu ended with signal 9")
-            rec["node"] = facts_of[host]
-            self.write(host + ".json", rec)
+        for rec in farm("flags"):
+            self.write(rec["host"] + ".json", rec)
 
     def test_flags(self):
-        with open(os.path.join(DATA, "farm-flags.txt"), "rb") as stream:
-            self.assertEqual((1, stream.read()), cli("collect", self.folder.name)[:2])
+        self.assertEqual((1, golden("farm-flags.txt")), cli("collect", self.folder.name)[:2])
         rows = json.loads(cli("collect", self.folder.name, "--json")[1], parse_constant=self.fail)["rows"]
         self.assertEqual([["events", "hot", "failed-hot"], ["boxed"]],
                          [[r["host"] for r in rows if r[k]] for k in ("throttled", "quota")])

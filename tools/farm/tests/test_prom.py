@@ -11,7 +11,7 @@ import time
 import unittest
 import urllib.request
 
-from common import DATA, Case, cli, node
+from common import Case, cli, farm, golden, node
 from dirurarovavu_farm import prom
 from test_node import HotRoot
 
@@ -30,13 +30,10 @@ class File(Case):
         path = self.path("dirurarovavu.prom")
         with open(path, "w") as stream:
             stream.write('dirurarovavu_score{test="All"} 1\nnot a metric\nother_metric 5\n')
-        quoted = node("n1", 21.107, model='Xeon "Gold" 6\\7\n', scores=[21.0, 21.107, 21.5])
-        quoted["node"] = {"throttle_events": None, "cpu_quota": 4.0}
-        for rec in [node("n1", 300.5, test="All"), node("n1", 9.0, test="Single"),
-                    node("n1", None, test="Single", failure="DirUrarovavu ended with signal 9"), quoted]:
+        for rec in farm("prom"):
             prom.write_metrics(path, rec)
-        with open(path, "rb") as stream, open(os.path.join(DATA, "shared.prom"), "rb") as golden:
-            self.assertEqual(golden.read(), stream.read())
+        with open(path, "rb") as stream:
+            self.assertEqual(golden("shared.prom"), stream.read())
         self.assertEqual(["dirurarovavu.prom"], os.listdir(self.folder.name))
 
     def test_a_benchmark_that_cannot_start_is_a_failed_run(self):
