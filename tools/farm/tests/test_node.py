@@ -27,17 +27,9 @@ def lay(root, files):
 class HotRoot(Case):
     """A machine whose processors a stand-in benchmark heats."""
 
-    def heated_root(self, clock_khz=3000000):
-        """Two processors of one package, each with throttle counters and a clock."""
-        root = self.path("hot")
-        files = {"proc/self/status": "Cpus_allowed_list:\t0-1\n", "proc/self/cgroup": "0::/job\n",
-                 "proc/self/mountinfo": "M2", "sys/fs/cgroup/job/cpu.max": "150000 100000\n"}
-        for cpu in (0, 1):
-            files.update({CPU % cpu + "topology/physical_package_id": "0\n",
-                          CPU % cpu + "thermal_throttle/core_throttle_count": "%d\n" % (10 * cpu),
-                          CPU % cpu + "thermal_throttle/package_throttle_count": "100\n",
-                          CPU % cpu + "cpufreq/scaling_cur_freq": "%d\n" % clock_khz})
-        lay(root, files)
+    def heated_root(self):
+        root, cases = self.path("hot"), load("node-roots.json")
+        lay(root, dict(cases["*"], **cases["heated"]["files"]))
         return root
 
     def stand_in(self, script):
@@ -53,7 +45,8 @@ class HotRoot(Case):
         saved = dict(os.environ)
         self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
         os.environ.update(env or {})
-        code, _, err = cli("run", "--program", self.stand_in(script.replace("ROOT", root)), "--root", root,
+        script = "cd '%s/sys/devices/system/cpu'; %s" % (root, script)  # the processors' folder of the root
+        code, _, err = cli("run", "--program", self.stand_in(script), "--root", root,
                            "--out", self.path("r"), "--host", "hot", *(["--prom", prom] if prom else []))
         self.assertEqual(0, code, err)
         with open(self.path("r", "hot.json")) as stream:
@@ -89,23 +82,17 @@ class Facts(HotRoot):
         self.assertEqual(["throttle counter core1 went down during the run (10 to 7)"], probe.notes.items)
 
     def test_run_records_what_the_run_did_to_the_node(self):
-        cpu = "ROOT/" + CPU
-        rec = self.run_hot("; ".join(["echo 3 >%sthermal_throttle/core_throttle_count" % (cpu % 0),
-                                      "echo 11 >%sthermal_throttle/core_throttle_count" % (cpu % 1),
-                                      "echo 102 >%sthermal_throttle/package_throttle_count" % (cpu % 0),
-                                      "echo 102 >%sthermal_throttle/package_throttle_count" % (cpu % 1),
-                                      "echo 2700000 >%scpufreq/scaling_cur_freq" % (cpu % 1)]))
+        rec = self.run_hot("echo 3 >cpu0/thermal_throttle/core_throttle_count; echo 11 >cpu1/thermal_throttle/"
+                           "core_throttle_count; for c in 0 1; do echo 102 >cpu$c/thermal_throttle/package_throttle_"
+                           "count; done; echo 2700000 >cpu1/cpufreq/scaling_cur_freq")
         # 3 + 1 core events, 2 of the package counted once; the median of 3000 and 2700 MHz.
         self.assertEqual((2, {"affinity_cpus": 2, "cpu_quota": 1.5, "cgroup": "v2", "throttle_events": 6,
                               "clock_start_mhz": 3000.0, "clock_low_mhz": 2850.0, "clock_drop_percent": 5.0}, []),
                          (rec["schema_version"], rec["node"], rec["node_notes"]))
 
     def test_a_dip_mid_run_is_sampled(self):
-        cpu = "ROOT/" + CPU
-        rec = self.run_hot("for c in 0 1; do echo 1500000 >%s; done; sleep 1; for c in 0 1; do echo 3000000 >%s; done"
-                           % (cpu.replace("%d", "$c") + "cpufreq/scaling_cur_freq",
-                              cpu.replace("%d", "$c") + "cpufreq/scaling_cur_freq"),
-                           {facts.SAMPLE_ENV: "0.05"})
+        rec = self.run_hot("for f in 1500000 3000000; do for c in 0 1; do echo $f >cpu$c/cpufreq/scaling_cur_freq; "
+                           "done; sleep 1; done", {facts.SAMPLE_ENV: "0.05"})
         self.assertEqual((0, 1500.0, 50.0), (rec["node"]["throttle_events"], rec["node"]["clock_low_mhz"],
                                              rec["node"]["clock_drop_percent"]))
 
