@@ -32,7 +32,7 @@ class Run(Case):
                 self.assertEqual(len(outputs), len(out.decode().split("PS_Result")) - 1 + outputs.count("usage.out"))
         for *args, message in cases["usage"]:
             with self.subTest(args):
-                self.assertFailsCleanly(cli(*(a.format(folder=self.folder.name) for a in args)), message)
+                self.assertFailsCleanly(cli(*(a.format(folder=self.folder.name, data=DATA) for a in args)), message)
 
 
 @unittest.skipUnless(BENCHMARK, "needs the built benchmark (FARM_BENCHMARK)")
