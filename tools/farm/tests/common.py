@@ -3,6 +3,7 @@ the program as a farm tool calls it (FARM_PROGRAM: the built launcher)."""
 
 import json
 import os
+import stat
 import subprocess
 import sys
 import tempfile
@@ -69,9 +70,18 @@ class Case(unittest.TestCase):
     def path(self, *names):
         return os.path.join(self.folder.name, *names)
 
-    def write(self, name, content):
+    def write(self, name, content, program=False):
+        """Bytes and text as they are, anything else as JSON; returns the file's path."""
         with open(self.path(name), "wb") as stream:
-            stream.write(content if isinstance(content, bytes) else json.dumps(content).encode())
+            stream.write(content if isinstance(content, bytes) else content.encode() if isinstance(content, str)
+                         else json.dumps(content).encode())
+        if program:
+            os.chmod(self.path(name), stat.S_IRWXU)
+        return self.path(name)
+
+    def text(self, *names):
+        with open(self.path(*names), encoding="utf-8") as stream:
+            return stream.read()
 
     def assertFailsCleanly(self, result, message, code=2):
         self.assertEqual(code, result[0], result[2])

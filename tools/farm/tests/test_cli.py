@@ -3,7 +3,6 @@
 import json
 import os
 import signal
-import stat
 import subprocess
 import unittest
 
@@ -20,14 +19,11 @@ class Run(Case):
         for outputs, exit_code, options, *expected in cases["run"]:
             with self.subTest(outputs=outputs, options=options):
                 self.write("count", b"0")
-                with open(fake, "w") as stream:
-                    stream.write('#!/bin/sh\nn=$(cat "%s/count"); echo $((n + 1)) >"%s/count"\nset -- %s\n'
+                self.write("fake-benchmark", ('#!/bin/sh\nn=$(cat "%s/count"); echo $((n + 1)) >"%s/count"\nset -- %s\n'
                                  'shift $((n %% $#)); cat "%s/$1"\nexit %d\n'
-                                 % (self.folder.name, self.folder.name, " ".join(outputs), DATA, exit_code))
-                os.chmod(fake, stat.S_IRWXU)
+                                 % (self.folder.name, self.folder.name, " ".join(outputs), DATA, exit_code)), True)
                 code, out, err = cli("run", "--program", fake, "--out", self.path("r"), "--host", "n7", *options)
-                with open(self.path("r", "n7.json")) as stream:
-                    rec = json.load(stream)
+                rec = json.loads(self.text("r", "n7.json"))
                 self.assertEqual(expected, [code] + [rec[k] for k in RECORD_FIELDS], err)
                 self.assertEqual(len(outputs), len(out.decode().split("PS_Result")) - 1 + outputs.count("usage.out"))
         for *args, message in cases["usage"]:
@@ -41,8 +37,7 @@ class Benchmark(Case):
         code, out, err = cli("run", "--program", BENCHMARK, "--test", "SingleSpeed", "--out", self.folder.name,
                              "--host", "e2e", "--tiers", "A:0")
         self.assertEqual(0, code, err)
-        with open(self.path("e2e.json")) as stream:
-            rec = json.load(stream)
+        rec = json.loads(self.text("e2e.json"))
         parsed = grammar.parse_output(grammar.decode(out))
         self.assertEqual(("ok", "SingleSpeed", "A", parsed["ps_result"], parsed["workers"]),
                          (rec["status"], rec["test"], rec["tier"], rec["score"], rec["workers"]))

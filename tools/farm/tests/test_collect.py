@@ -25,8 +25,7 @@ class Collect(Case):
         self.assertEqual((1, golden("farm-table-wide.txt")), (code, out), err)
         self.assertLessEqual(max(len(line) for line in text.splitlines()), 100)
         self.assertEqual((2, 1, 0), (text.count("BELOW"), text.count("SLOW -23.6%"), text.count("\x1b")))
-        with open(self.path("wide.html"), encoding="utf-8") as stream:
-            page = stream.read()
+        page = self.text("wide.html")
         self.assertIn("PS per node: AMD EPYC 7B13 64-Core Processor, Single10Verbose, WIN", page)
         self.assertNotIn("\x1b", page)
 
@@ -79,5 +78,4 @@ class Collect(Case):
         self.assertEqual(0, code, err)
         for shown in ["render/node 01", "render_node_01", "bad\\xffname", "old\\xffname"]:
             self.assertIn(shown, text.decode())
-        with open(self.path("names.html"), encoding="utf-8") as stream:
-            self.assertIn("bad\\xffname", stream.read())
+        self.assertIn("bad\\xffname", self.text("names.html"))

@@ -5,7 +5,6 @@ import json
 import os
 import re
 import shutil
-import stat
 import subprocess
 import sys
 
@@ -46,9 +45,7 @@ class HealthCheck(Case):
         os.symlink(os.path.abspath(os.path.join(HERE, "..")), self.path("farm"))
         for name, text in (("farm-standin", FARM % (sys.executable, os.path.dirname(HERE))),
                            ("scontrol", SCONTROL)):
-            with open(self.path(name), "w") as stream:
-                stream.write(text)
-            os.chmod(self.path(name), stat.S_IRWXU)
+            self.write(name, text, program=True)
 
     def check(self, lines, output, edit, show):
         with open(self.path("healthcheck.conf"), "w", encoding="utf-8", newline="") as stream:
@@ -62,10 +59,7 @@ class HealthCheck(Case):
                "HC_SHOW": show, "HC_LOG": self.path("calls")}
         done = subprocess.run([sys.executable, self.path("slurm", "healthcheck")], env=env, capture_output=True,
                               universal_newlines=True)
-        calls = []
-        if os.path.exists(self.path("calls")):
-            with open(self.path("calls")) as stream:
-                calls = stream.read().splitlines()
+        calls = self.text("calls").splitlines() if os.path.exists(self.path("calls")) else []
         return done.returncode, calls, done.stderr
 
     def test_rows(self):

@@ -53,8 +53,7 @@ class History(Case):
         # the folder without a time between the runs with one; the named folder by its record's time
         self.assertEqual(["20261101T020000Z", "20261108T020000Z", "manual-check", "20261122T020000Z",
                           "20261129T020000Z"], [p["run"] for p in steady["series"]])
-        with open(self.path("history.html")) as stream:
-            page = stream.read()
+        page = self.text("history.html")
         lines = svgs(page)
         self.assertEqual(10, len(lines))
         self.assertEqual(3, page.count('class="degraded"'))
@@ -69,15 +68,14 @@ class History(Case):
         code, _, err = cli("history", self.path("big"), "--html", self.path("big.html"))
         self.assertEqual(3, code, err)
         self.assertIn("skipped %s: not JSON" % self.path("big", "run1", "broken.json"), err)
-        with open(self.path("big.html")) as stream:
-            page = stream.read()
+        page = self.text("big.html")
         self.assertEqual(1, len(svgs(page)))
         self.assertIn("<b>2 degraded:</b> n07 (SingleSpeed, -20.8%), n09 (SingleSpeed, -20.0%)", page)
         for run in range(2):  # a flat line of the highest score a run can print, under a name that would steer
             record.write_record(node("esc\x1b[2J", 1e7, start="2026-11-0%dT00:00:00+00:00" % (run + 1)),
                                 self.path("tiny", "run%d" % run))
         code, out, err = cli("history", self.path("tiny"), "--html", self.path("tiny.html"))
-        self.assertEqual((0, 1), (code, len(svgs(open(self.path("tiny.html")).read()))), err)
+        self.assertEqual((0, 1), (code, len(svgs(self.text("tiny.html")))), err)
         self.assertTrue(out.startswith(b"HOST") and b"\nesc\\x1b[2J " in out and b"\x1b" not in out, out)
         os.makedirs(self.path("nothing", "run"))
         self.assertFailsCleanly(cli("history", self.path("nothing")), "holds no folders of readable records")

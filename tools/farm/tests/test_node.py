@@ -3,7 +3,6 @@ clocks, read in process and through run --root with stand-ins that heat the mach
 
 import json
 import os
-import stat
 
 from common import DATA, Case, cli, farm, golden, load, node
 from dirurarovavu_farm import node as facts
@@ -34,11 +33,7 @@ class HotRoot(Case):
 
     def stand_in(self, script):
         """A benchmark that prints the saved SingleSpeed output after running script."""
-        path = self.path("stand-in")
-        with open(path, "w") as stream:
-            stream.write("#!/bin/sh\nset -e\n%s\ncat '%s'\n" % (script, os.path.join(DATA, "singlespeed.out")))
-        os.chmod(path, stat.S_IRWXU)
-        return path
+        return self.write("stand-in", "#!/bin/sh\nset -e\n%s\ncat '%s/singlespeed.out'\n" % (script, DATA), True)
 
     def run_hot(self, script, env=None, prom=None):
         root = self.heated_root()
@@ -49,8 +44,7 @@ class HotRoot(Case):
         code, _, err = cli("run", "--program", self.stand_in(script), "--root", root,
                            "--out", self.path("r"), "--host", "hot", *(["--prom", prom] if prom else []))
         self.assertEqual(0, code, err)
-        with open(self.path("r", "hot.json")) as stream:
-            return json.load(stream)
+        return json.loads(self.text("r", "hot.json"))
 
 
 class Facts(HotRoot):
@@ -121,7 +115,6 @@ class Flags(Case):
         self.assertIn(",SLOW -46.5% QUOTA,,LINUX,,,0.5\n", csv)
         self.assertIn(",FAILED THROTTLED,DirUrarovavu ended with signal 9,LINUX,1,,\n", csv)
         cli("collect", self.folder.name, "--html", self.path("farm.html"))
-        with open(self.path("farm.html")) as stream:
-            self.assertEqual(3, stream.read().count("THROTTLED</td>"))
+        self.assertEqual(3, self.text("farm.html").count("THROTTLED</td>"))
         for words, code in [("throttled", 1), ("quota", 1), ("slow", 1), ("stale", 0), ("none", 0)]:
             self.assertEqual(code, cli("collect", self.folder.name, "--fail-on", words)[0], words)

@@ -27,22 +27,17 @@ class File(Case):
     def test_tests_share_the_file(self):
         """Each run replaces its test's lines; a failed run leaves only run_success 0; the lines
         without a test follow the last successful run; foreign lines go."""
-        path = self.path("dirurarovavu.prom")
-        with open(path, "w") as stream:
-            stream.write('dirurarovavu_score{test="All"} 1\nnot a metric\nother_metric 5\n')
+        path = self.write("dirurarovavu.prom", 'dirurarovavu_score{test="All"} 1\nnot a metric\nother_metric 5\n')
         for rec in farm("prom"):
             prom.write_metrics(path, rec)
-        with open(path, "rb") as stream:
-            self.assertEqual(golden("shared.prom"), stream.read())
+        self.assertEqual(golden("shared.prom").decode(), self.text("dirurarovavu.prom"))
         self.assertEqual(["dirurarovavu.prom"], os.listdir(self.folder.name))
 
     def test_a_benchmark_that_cannot_start_is_a_failed_run(self):
-        path = self.path("ps.prom")
         code, _, err = cli("run", "--program", "/nonexistent", "--test", "SingleSpeed", "--out", self.folder.name,
-                           "--host", "n", "--prom", path)
+                           "--host", "n", "--prom", self.path("ps.prom"))
         self.assertEqual(2, code, err)
-        with open(path) as stream:
-            self.assertEqual({'dirurarovavu_run_success{test="SingleSpeed"}': "0"}, metrics(stream.read()))
+        self.assertEqual({'dirurarovavu_run_success{test="SingleSpeed"}': "0"}, metrics(self.text("ps.prom")))
 
 
 def free_port():
@@ -105,8 +100,7 @@ class Exporter(HotRoot):
         code, _, err = cli("run", "--program", os.environ["FARM_BENCHMARK"], "--test", "SingleSpeed",
                            "--out", self.folder.name, "--host", "real", "--prom", os.path.join(feed, "ps.prom"))
         self.assertEqual(0, code, err)
-        with open(self.path("real.json")) as stream:
-            rec = json.load(stream)
+        rec = json.loads(self.text("real.json"))
         self.assertEqual(len(os.sched_getaffinity(0)), rec["node"]["affinity_cpus"])
         self.assertIn(rec["node"]["cgroup"], ("v1", "v2", None))
         found = metrics(self.start_exporter(feed))
