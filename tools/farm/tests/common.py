@@ -62,6 +62,11 @@ def farm(name):
     return [row_record(row) for row in load("farms.json")[name]]
 
 
+def metrics(text):
+    """{name{labels}: value} of a text in Prometheus' format, comments left out."""
+    return dict(line.rsplit(" ", 1) for line in text.splitlines() if line and not line.startswith("#"))
+
+
 class Case(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()

@@ -6,7 +6,7 @@ import signal
 import subprocess
 import unittest
 
-from common import DATA, Case, cli, grammar, load
+from common import DATA, Case, cli, grammar, load, metrics
 
 BENCHMARK = os.environ.get("FARM_BENCHMARK")
 RECORD_FIELDS = ("status", "passed", "score", "spread_percent", "tier", "test", "failure")
@@ -34,13 +34,19 @@ class Run(Case):
 @unittest.skipUnless(BENCHMARK, "needs the built benchmark (FARM_BENCHMARK)")
 class Benchmark(Case):
     def test_run_passes_the_output_through_and_records_it(self):
+        """The real benchmark on this machine: its record, its facts from / and its line in the metrics file."""
         code, out, err = cli("run", "--program", BENCHMARK, "--test", "SingleSpeed", "--out", self.folder.name,
-                             "--host", "e2e", "--tiers", "A:0")
+                             "--host", "e2e", "--tiers", "A:0", "--prom", self.path("ps.prom"))
         self.assertEqual(0, code, err)
         rec = json.loads(self.text("e2e.json"))
         parsed = grammar.parse_output(grammar.decode(out))
-        self.assertEqual(("ok", "SingleSpeed", "A", parsed["ps_result"], parsed["workers"]),
-                         (rec["status"], rec["test"], rec["tier"], rec["score"], rec["workers"]))
+        self.assertEqual(("ok", "SingleSpeed", "A", parsed["ps_result"], parsed["workers"],
+                          len(os.sched_getaffinity(0))), (rec["status"], rec["test"], rec["tier"], rec["score"],
+                                                          rec["workers"], rec["node"]["affinity_cpus"]))
+        self.assertIn(rec["node"]["cgroup"], ("v1", "v2", None))
+        found = metrics(self.text("ps.prom"))
+        self.assertEqual((rec["score"], 1.0), (float(found['dirurarovavu_score{test="SingleSpeed"}']),
+                                               float(found['dirurarovavu_run_success{test="SingleSpeed"}'])))
         self.assertNotIn("\r", err)  # no progress line into a pipe
 
     def test_lines_reach_a_pipe_while_the_test_runs(self):

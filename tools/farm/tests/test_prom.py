@@ -1,7 +1,6 @@
 """run --prom: the textfile collector's file, kept per test, and scraped from a real node_exporter."""
 
 import ctypes
-import json
 import os
 import shutil
 import signal
@@ -11,16 +10,11 @@ import time
 import unittest
 import urllib.request
 
-from common import Case, cli, farm, golden, load, node
+from common import Case, cli, farm, golden, load, metrics, node
 from dirurarovavu_farm import prom
 from test_node import HotRoot
 
 EXPORTER = shutil.which("prometheus-node-exporter", path=os.environ.get("PATH", "") + ":/usr/bin")
-
-
-def metrics(text):
-    """{name{labels}: value} of a text in Prometheus' format, comments left out."""
-    return dict(line.rsplit(" ", 1) for line in text.splitlines() if line and not line.startswith("#"))
 
 
 class File(Case):
@@ -91,19 +85,3 @@ class Exporter(HotRoot):
                     for k, v in load("scraped.json").items()}
         self.assertEqual(expected, {k: float(v) for k, v in found.items()
                                     if k.startswith(("dirurarovavu_", "node_textfile_scrape_error"))})
-
-    @unittest.skipUnless(os.environ.get("FARM_BENCHMARK"), "needs the built benchmark (FARM_BENCHMARK)")
-    def test_real_run_scraped(self):
-        """The real benchmark on this machine: its facts from / and its line in the feed."""
-        feed = self.path("textfile")
-        os.mkdir(feed)
-        code, _, err = cli("run", "--program", os.environ["FARM_BENCHMARK"], "--test", "SingleSpeed",
-                           "--out", self.folder.name, "--host", "real", "--prom", os.path.join(feed, "ps.prom"))
-        self.assertEqual(0, code, err)
-        rec = json.loads(self.text("real.json"))
-        self.assertEqual(len(os.sched_getaffinity(0)), rec["node"]["affinity_cpus"])
-        self.assertIn(rec["node"]["cgroup"], ("v1", "v2", None))
-        found = metrics(self.start_exporter(feed))
-        self.assertEqual((rec["score"], 1.0, 0.0), (float(found['dirurarovavu_score{test="SingleSpeed"}']),
-                                                    float(found['dirurarovavu_run_success{test="SingleSpeed"}']),
-                                                    float(found["node_textfile_scrape_error"])))
