@@ -48,19 +48,14 @@ class HealthCheck(Case):
             self.write(name, text, program=True)
 
     def check(self, lines, output, edit, show):
-        with open(self.path("healthcheck.conf"), "w", encoding="utf-8", newline="") as stream:
-            stands = {"FARM": self.path("farm-standin"), "SCONTROL": self.path("scontrol"), "OUT": self.path("out")}
-            stream.write("\n".join(lines + ["%s=%s" % item for item in stands.items()
-                                             if not any(item[0] + "=" in line for line in lines)]) + "\n")
-        if os.path.exists(self.path("calls")):
-            os.remove(self.path("calls"))
-        env = {"PS_HEALTHCHECK_CONF": self.path("healthcheck.conf"), "SLURMD_NODENAME": "n1",
-               "HC_OUTPUT": os.path.join(DATA, output) if output else "", "HC_EDIT": json.dumps(edit or {}),
-               "HC_SHOW": show, "HC_LOG": self.path("calls")}
+        stands = {"FARM": self.path("farm-standin"), "SCONTROL": self.path("scontrol"), "OUT": self.path("out")}
+        settings = lines + ["%s=%s" % item for item in stands.items() if not any(item[0] + "=" in l for l in lines)]
+        env = {"PS_HEALTHCHECK_CONF": self.write("healthcheck.conf", "\n".join(settings) + "\n"),
+               "SLURMD_NODENAME": "n1", "HC_OUTPUT": os.path.join(DATA, output) if output else "",
+               "HC_EDIT": json.dumps(edit or {}), "HC_SHOW": show, "HC_LOG": self.write("calls", "")}
         done = subprocess.run([sys.executable, self.path("slurm", "healthcheck")], env=env, capture_output=True,
                               universal_newlines=True)
-        calls = self.text("calls").splitlines() if os.path.exists(self.path("calls")) else []
-        return done.returncode, calls, done.stderr
+        return done.returncode, self.text("calls").splitlines(), done.stderr
 
     def test_rows(self):
         for group, rows in load("healthcheck.json").items():
