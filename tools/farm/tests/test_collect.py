@@ -21,10 +21,8 @@ class Collect(Case):
         for r in farm("wide"):
             record.write_record(r, self.path("wide"))
         code, out, err = cli("collect", self.path("wide"), "--html", self.path("wide.html"))
-        text = out.decode()
         self.assertEqual((1, golden("farm-table-wide.txt")), (code, out), err)
-        self.assertLessEqual(max(len(line) for line in text.splitlines()), 100)
-        self.assertEqual((2, 1, 0), (text.count("BELOW"), text.count("SLOW -23.6%"), text.count("\x1b")))
+        self.assertLessEqual(max(len(line) for line in out.decode().splitlines()), 100)
         page = self.text("wide.html")
         self.assertIn("PS per node: AMD EPYC 7B13 64-Core Processor, Single10Verbose, WIN", page)
         self.assertNotIn("\x1b", page)
