@@ -38,8 +38,9 @@ def load(name):
     return cases
 
 
-def cli(*args):
-    done = subprocess.run(PROGRAM + list(args), capture_output=True, cwd=os.path.dirname(HERE))
+def cli(*args, env=None):
+    done = subprocess.run(PROGRAM + list(args), capture_output=True, cwd=os.path.dirname(HERE),
+                          env=dict(os.environ, **(env or {})))
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
 
 

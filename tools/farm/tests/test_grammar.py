@@ -36,8 +36,7 @@ class SavedOutputs(Case):
         self.assertGreaterEqual(len(names), 16)
         for name in names:
             with self.subTest(os.path.basename(name)):
-                with open(name, "rb") as stream:
-                    text = grammar.decode(stream.read())
+                text = read(name)  # a path of its own
                 lines = text.split("\n")
                 machine, errors = grammar.parse_report(lines)
                 unknown = {6: "(?:-1    |0     )", 10: "(?:-1        |0         )", 0: "(?:-1|0)"}

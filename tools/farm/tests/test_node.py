@@ -10,7 +10,6 @@ from dirurarovavu_farm import node as facts
 MOUNTS = {"M2": "30 22 0:27 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw,nsdelegate\n",
           "M1": "31 30 0:28 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n"
                 "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"}
-CPU = "sys/devices/system/cpu/cpu%d/"
 
 
 def lay(root, files):
@@ -37,12 +36,9 @@ class HotRoot(Case):
 
     def run_hot(self, script, env=None, prom=None):
         root = self.heated_root()
-        saved = dict(os.environ)
-        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
-        os.environ.update(env or {})
         script = "cd '%s/sys/devices/system/cpu'; %s" % (root, script)  # the processors' folder of the root
         code, _, err = cli("run", "--program", self.stand_in(script), "--root", root,
-                           "--out", self.path("r"), "--host", "hot", *(["--prom", prom] if prom else []))
+                           "--out", self.path("r"), "--host", "hot", *(["--prom", prom] if prom else []), env=env)
         self.assertEqual(0, code, err)
         return json.loads(self.text("r", "hot.json"))
 
@@ -56,24 +52,15 @@ class Facts(HotRoot):
                 root = self.path(str(len(os.listdir(self.folder.name))))
                 lay(root, dict(base, **case["files"]))
                 probe = facts.Probe(root, interval=0).start()
+                for files in case.get("during", []):
+                    lay(root, files)
+                    probe.sample()
+                lay(root, case.get("after", {}))
                 found = probe.finish()
                 self.assertEqual(case["facts"], {k: found[k] for k in case["facts"]})
                 self.assertEqual(len(case["notes"]), len(probe.notes.items), probe.notes.items)
                 for text, note in zip(case["notes"], probe.notes.items):
                     self.assertIn(text, note)
-
-    def test_samples_while_it_runs(self):
-        root = self.heated_root()
-        probe = facts.Probe(root, interval=0).start()
-        lay(root, {CPU % 0 + "cpufreq/scaling_cur_freq": "2000000\n",
-                   CPU % 1 + "cpufreq/scaling_cur_freq": "2600000\n"})
-        probe.sample()  # the dip only a sample during the run sees
-        lay(root, {CPU % 0 + "cpufreq/scaling_cur_freq": "3000000\n", CPU % 1 + "cpufreq/scaling_cur_freq": "2900000\n",
-                   CPU % 1 + "thermal_throttle/core_throttle_count": "7\n"})  # a reset counter: no events
-        self.assertEqual({"clock_start_mhz": 3000.0, "clock_low_mhz": 2300.0, "clock_drop_percent": 23.3,
-                          "throttle_events": 0},
-                         {k: v for k, v in probe.finish().items() if k.startswith(("clock", "throttle"))})
-        self.assertEqual(["throttle counter core1 went down during the run (10 to 7)"], probe.notes.items)
 
     def test_run_records_what_the_run_did_to_the_node(self):
         rec = self.run_hot("echo 3 >cpu0/thermal_throttle/core_throttle_count; echo 11 >cpu1/thermal_throttle/"
