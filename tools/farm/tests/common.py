@@ -20,14 +20,13 @@ PROGRAM = [os.environ["FARM_PROGRAM"]] if os.environ.get("FARM_PROGRAM") else [s
                                                                                "dirurarovavu_farm"]
 
 
-def read(name):
-    with open(os.path.join(DATA, name), "rb") as stream:
-        return grammar.decode(stream.read())
-
-
 def golden(name):
     with open(os.path.join(DATA, name), "rb") as stream:
         return stream.read()
+
+
+def read(name):
+    return grammar.decode(golden(name))
 
 
 def load(name):

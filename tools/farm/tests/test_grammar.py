@@ -86,9 +86,8 @@ class SavedOutputs(Case):
     def test_edited_outputs(self):
         for name, (source, pattern, new, want) in load("edited-outputs.json").items():
             with self.subTest(name):
-                with open(os.path.join(DATA, source), "rb") as stream:
-                    self.write("n.out", re.sub(pattern.encode("latin-1"), new.encode("latin-1"), stream.read(),
-                                               count=1, flags=re.S))
+                self.write("n.out", re.sub(pattern.encode("latin-1"), new.encode("latin-1"), golden(source), count=1,
+                                           flags=re.S))
                 code, out, err = cli("parse", self.path("n.out"))
                 if isinstance(want, str):  # refused
                     self.assertFailsCleanly((code, out, err), want)

@@ -34,12 +34,6 @@ class File(Case):
         self.assertEqual({'dirurarovavu_run_success{test="SingleSpeed"}': "0"}, metrics(self.text("ps.prom")))
 
 
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
 def die_with_parent():
     ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG: never outlives the test
 
@@ -53,7 +47,9 @@ class Exporter(HotRoot):
         log = open(self.path("exporter.log"), "w+")
         self.addCleanup(log.close)
         for _ in range(5):  # another program may take the port between asking and binding
-            port = free_port()
+            with socket.socket() as probe:
+                probe.bind(("127.0.0.1", 0))
+                port = probe.getsockname()[1]
             child = subprocess.Popen([EXPORTER, "--web.listen-address=127.0.0.1:%d" % port,
                                       "--collector.disable-defaults", "--collector.textfile",
                                       "--collector.textfile.directory=" + folder],
@@ -67,8 +63,6 @@ class Exporter(HotRoot):
                         return answer.read().decode()
                 except OSError:
                     time.sleep(0.1)
-            child.terminate()
-            child.wait()
         log.seek(0)
         self.fail("node_exporter did not start: %s" % log.read()[-500:])
 
