@@ -14,17 +14,14 @@ SOURCE = os.path.join(HERE, "..", "..", "..", "packaging", "slurm", "healthcheck
 FARM = """#!%s
 import json, os, sys
 sys.path.insert(0, %r)
+from dirurarovavu_farm import record
 from dirurarovavu_farm.cli import main
 args, output = sys.argv[1:], os.environ["HC_OUTPUT"]
 if not output:
     sys.exit(3)
-code = main(["parse", output] + args[1:])
-path = os.path.join(args[args.index("--out") + 1], args[args.index("--host") + 1] + ".json")
-with open(path) as stream:
-    record = json.load(stream)
-record.update(json.loads(os.environ["HC_EDIT"]))
-with open(path, "w") as stream:
-    json.dump(record, stream)
+code, out = main(["parse", output] + args[1:]), args[args.index("--out") + 1]
+with open(os.path.join(out, args[args.index("--host") + 1] + ".json")) as stream:
+    record.write_record(dict(json.load(stream), **json.loads(os.environ["HC_EDIT"])), out)
 sys.exit(code)
 """
 SCONTROL = """#!/bin/sh
