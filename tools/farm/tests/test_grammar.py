@@ -72,8 +72,7 @@ class SavedOutputs(Case):
                                   [machine["complete"], errors]))
 
     def test_saved_on_windows(self):
-        source = os.path.join(DATA, "windows-singlespeed.out")
-        plain = json.loads(cli("parse", source)[1])
+        plain = json.loads(cli("parse", os.path.join(DATA, "windows-singlespeed.out"))[1])
         for name, (encoding, mark, options, start, how) in load("windows-saves.json").items():
             with self.subTest(name):
                 self.write("w.out", ("\ufeff" * mark + golden("windows-singlespeed.out").decode()).encode(encoding))
