@@ -23,21 +23,14 @@ def lay(root, files):
 
 
 class HotRoot(Case):
-    """A machine whose processors a stand-in benchmark heats."""
-
-    def heated_root(self):
+    def run_hot(self, script, env=None, prom=None):
+        """run --root on the heated root, the benchmark a stand-in that runs script in the root's
+        processors' folder and prints the saved SingleSpeed output."""
         root, cases = self.path("hot"), load("node-roots.json")
         lay(root, dict(cases["*"], **cases["heated"]["files"]))
-        return root
-
-    def stand_in(self, script):
-        """A benchmark that prints the saved SingleSpeed output after running script."""
-        return self.write("stand-in", "#!/bin/sh\nset -e\n%s\ncat '%s/singlespeed.out'\n" % (script, DATA), True)
-
-    def run_hot(self, script, env=None, prom=None):
-        root = self.heated_root()
-        script = "cd '%s/sys/devices/system/cpu'; %s" % (root, script)  # the processors' folder of the root
-        code, _, err = cli("run", "--program", self.stand_in(script), "--root", root,
+        program = self.write("stand-in", "#!/bin/sh\nset -e\ncd '%s/sys/devices/system/cpu'\n%s\n"
+                             "cat '%s/singlespeed.out'\n" % (root, script, DATA), True)
+        code, _, err = cli("run", "--program", program, "--root", root,
                            "--out", self.path("r"), "--host", "hot", *(["--prom", prom] if prom else []), env=env)
         self.assertEqual(0, code, err)
         return json.loads(self.text("r", "hot.json"))
