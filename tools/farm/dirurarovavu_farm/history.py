@@ -14,7 +14,7 @@ from . import node_flags
 from .chart import nice_step
 from .grammar import FarmError
 from .record import load_folder, spread
-from .table import WIDTH, model_of, packed, printable, short_time
+from .table import WIDTH, cut, laid_out, model_of, number, packed, printable, short_time
 
 HISTORY_SCHEMA = "dirurarovavu-farm/history"
 HISTORY_VERSION = 1
@@ -104,10 +104,6 @@ def flags(row):
     return words
 
 
-def number(value, digits=3):
-    return "" if value is None else "%.*f" % (digits, value)
-
-
 def change_text(value):
     if value is None:
         return ""
@@ -118,8 +114,8 @@ COLUMNS = [  # title, cell, right-aligned
     ("HOST", lambda r: printable(r["host"]), False),
     ("TEST", lambda r: printable(r["test"] or ""), False),
     ("RUNS", lambda r: str(r["runs"]), True),
-    ("MEDIAN", lambda r: number(r["earlier_median"]), True),
-    ("LATEST", lambda r: number(r["latest_score"]), True),
+    ("MEDIAN", lambda r: number(r["earlier_median"], 3), True),
+    ("LATEST", lambda r: number(r["latest_score"], 3), True),
     ("CHANGE", lambda r: change_text(r["change_percent"]), True),
     ("SPREAD", lambda r: "" if r["earlier_spread_percent"] is None else "%.1f%%" % r["earlier_spread_percent"],
      True),
@@ -131,9 +127,7 @@ HOST, FLAGS = 0, len(COLUMNS) - 1
 
 def pieces(text, width, words):
     """A cell in lines of at most width; flags break between words only, as in the farm table."""
-    if words:
-        return packed(text.split(), width)
-    return [text[k:k + width] for k in range(0, len(text), width)] or [""]
+    return packed(text.split(), width) if words else cut(text, width)
 
 
 def render_text(table):
@@ -153,12 +147,8 @@ def render_text(table):
         widths[FLAGS] = spare - widths[HOST]
     lines = []
     for row in [[title for title, _, _ in COLUMNS]] + cells:
-        split = [pieces(row[i], widths[i], i == FLAGS) for i in range(len(COLUMNS))]
-        for k in range(max(len(p) for p in split)):
-            text = " ".join((split[i][k] if k < len(split[i]) else "").rjust(widths[i]) if COLUMNS[i][2]
-                            else (split[i][k] if k < len(split[i]) else "").ljust(widths[i])
-                            for i in range(len(COLUMNS)))
-            lines.append(text.rstrip())
+        lines += laid_out([pieces(row[i], widths[i], i == FLAGS) for i in range(len(COLUMNS))], widths,
+                          [right for _, _, right in COLUMNS])
     notes = [printable("%s (%s): %s" % (r["host"], r["test"] or "?", r["failure"] or "no score"))
              for r in table["rows"] if r["status"] != "ok"]
     folders = len(table["run_folders"])

@@ -152,6 +152,21 @@ def packed(words, width):
     return lines or [""]
 
 
+def cut(text, width):
+    """A cell in pieces of at most width characters."""
+    return [text[k:k + width] for k in range(0, len(text), width)] or [""]
+
+
+def laid_out(pieces, widths, right):
+    """The text lines of one row whose cells are already cut to their columns' widths."""
+    lines = []
+    for k in range(max(len(p) for p in pieces)):
+        text = " ".join((p[k] if k < len(p) else "").rjust(w) if r else (p[k] if k < len(p) else "").ljust(w)
+                        for p, w, r in zip(pieces, widths, right))
+        lines.append(text.rstrip())
+    return lines
+
+
 def render_text(table):
     """At most WIDTH columns: cells wider than their column continue on the next lines; flags are
     never split, so that grep finds them."""
@@ -176,12 +191,8 @@ def render_text(table):
     widths[last] = max(need, WIDTH - sum(widths[i] + 1 for i in shown[:-1]))
     lines = []
     for row, flag_words in zip([titles] + cells, words):
-        pieces = {i: [row[i][k:k + widths[i]] for k in range(0, len(row[i]), widths[i])] or [""] for i in shown}
-        pieces[last] = packed(flag_words, widths[last])
-        for k in range(max(len(p) for p in pieces.values())):
-            text = " ".join((pieces[i][k] if k < len(pieces[i]) else "").rjust(widths[i]) if COLUMNS[i][2]
-                            else (pieces[i][k] if k < len(pieces[i]) else "").ljust(widths[i]) for i in shown)
-            lines.append(text.rstrip())
+        pieces = [packed(flag_words, widths[i]) if i == last else cut(row[i], widths[i]) for i in shown]
+        lines += laid_out(pieces, [widths[i] for i in shown], [COLUMNS[i][2] for i in shown])
     notes = ["%s: %s" % (r["host"], r["failure"] or "no score") for r in rows if r["status"] != "ok"]
     notes.append("reference: %s. SLOW: more than %g%% below the median of the same processor%s and test, and more "
                  "than the node's own spread." % (table["reference"] or "-", table["threshold_percent"],
